@@ -1,0 +1,43 @@
+// effects.h: the film's ten programs, its lit surfaces, terrain and the
+// full-screen passes of each frame.
+#pragma once
+
+#include "toolkit/toolkit.h"
+
+// Shader source tables.
+extern const char* const generic_shaders[3];
+extern const char* const terrain_shaders[2];
+extern const char* const spaceship_shaders[1];
+extern const char* const post_processing_shaders[5];
+
+// Program handles, -1 until created.
+extern int occluder_shader;
+extern int terrain_generator;
+extern int terrain_shader;
+extern int spaceship_shader;
+extern int text_shader;
+extern int post_processing;
+extern int atmosphere;
+extern int sun_flare;
+extern int depth_of_field;
+extern int radial_blur;
+
+// Creates the ten programs, in their fixed order.
+void create_programs();
+
+// Lit surfaces.
+void render_spaceship();
+void render_text(const mesh_record* model);
+
+// Terrain.
+void set_terrain_seed(float x, float y);
+void render_terrain(const mesh_record* tile);
+
+// Full-screen passes.
+void generate_atmosphere(const layer_record* target);
+void generate_sun_flare(const layer_record* atmosphere_layer, const layer_record* target);
+void post_process(const layer_record* atmosphere_layer, const layer_record* flare_layer,
+                  const layer_record* target, float noise_amount);
+void apply_depth_of_field(const layer_record* source, const accumulator_record* depth_source,
+                          const layer_record* target, float focal_depth, float f_stop,
+                          float focal_length, float chromatic_aberration);

@@ -1,0 +1,33 @@
+// film.h: the film's start-up and the body of one frame, shared by the
+// players (main.cpp) and the capture tool (capture.cpp).
+#pragma once
+
+#include "demo/script.h"
+#include "toolkit/toolkit.h"
+
+// The frame clock, in seconds: when the film loop began, the current frame's
+// time since then, and the time since the previous frame.
+extern float START_TIME;
+extern float TIME;
+extern float FRAME_INTERVAL;
+
+// The four layers of the pass chain.
+struct film_layers {
+  layer_record* composite_layer;       // window size
+  layer_record* atmosphere_layer;      // half size
+  layer_record* sun_flare_layer;       // half size
+  layer_record* depth_of_field_layer;  // window size
+};
+
+// Checks that every asset file exists and can be read. On failure prints one
+// line naming the file, prefixed by the program's name, and returns 0.
+int film_check_assets(const char* program_name);
+// Creates the layers, the ten programs, the four terrain tiles and the seven
+// assets (the greetings model comes from the loaders), then enables depth
+// testing and culling. Returns 0 (with a line on stderr) if an asset cannot
+// be loaded.
+int film_create(film_layers* layers, const char* program_name);
+// Draws one frame at TIME and FRAME_INTERVAL into the layers and copies the
+// result onto the window: scene, script, pass chain, presentation copy. The
+// script's state advances by one frame.
+void film_frame(const film_layers* layers, script_state* script);

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the film, its tools and its tests need.
+# Safe to run again; installs only what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libglfw3-dev libglew-dev libassimp-dev libstb-dev
+  libgl1-mesa-dri libglu1-mesa-dev mesa-utils
+  libfreetype-dev fonts-dejavu-core
+  libgtest-dev libbenchmark-dev
+  xvfb xauth xdotool x11-utils
+  ffmpeg
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}" >&2
+  sudo=""
+  if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

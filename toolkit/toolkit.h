@@ -1,0 +1,191 @@
+// toolkit.h: the film's small GPU toolkit, its whole public API.
+//
+// A plain C-style interface over plain records. Open a window with the window
+// layer, set the window size pair TVJAYSLH, then run the loaders table P744X1EL
+// one entry at a time (the first, ST664M60, initialises GLEW and creates the
+// shared objects below). After that, render targets, passes, blur and noise
+// programs and meshes are available. FDC2CHR7 undoes the loaders.
+//
+// Everything here runs on the one thread that owns the GL context.
+#pragma once
+
+#include <GL/glew.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------
+// Window layer (window.cpp): the only code in the system that talks to GLFW.
+// It offers the behaviour the film relies on: a full-screen window with the
+// given bits, a clock, swap-with-event-polling, the Escape key and TGA loading.
+
+enum window_mode {
+  WINDOW_FULLSCREEN = 0,  // full screen on the primary monitor
+  WINDOW_HIDDEN = 1,      // an invisible window, for tools and tests
+};
+
+// Initialises the windowing library and starts its clock. Returns 1 on
+// success, 0 on failure (with a line on stderr naming the reason).
+int window_init();
+// Opens a window of the given size with 8 bits per channel including alpha,
+// the given depth bits, no stencil, a compatibility context made current.
+// Returns 1 on success, 0 on failure (with a line on stderr).
+int window_open(int width, int height, int depth_bits, window_mode mode);
+// Seconds since window_init.
+double window_time();
+// Presents the back buffer, then processes pending window events.
+void window_swap();
+// Non-zero while Escape is down.
+int window_escape_down();
+// Non-zero once the system asked the window to close (window manager, etc.).
+int window_close_requested();
+// Size of the window's framebuffer in pixels, as actually obtained.
+void window_framebuffer_size(int* width, int* height);
+// Closes the window and releases the windowing library.
+void window_terminate();
+// Reads a TGA image into the texture bound to GL_TEXTURE_2D: bottom row
+// first, rescaled to power-of-two sizes, uploaded as GL_LUMINANCE, GL_RGB or
+// GL_RGBA by bytes per pixel, with its full mipmap chain. Sets no texture
+// parameter. Returns 1 on success; 0 (and a line on stderr) when the file is
+// missing or not a readable TGA image, leaving the texture without an image.
+int window_load_texture(const char* path);
+
+// Checks that the current context offers OpenGL 2.0, framebuffer objects and
+// half-float textures, using only OpenGL 1.1 calls. Returns null when it does,
+// otherwise a short reason suitable for an error line.
+const char* toolkit_missing_capability();
+
+// ---------------------------------------------------------------------------
+// Records.
+
+// A framebuffer with one texture: a colour texture (from layer) or a depth
+// texture (from depth).
+struct layer_record {
+  GLuint framebuffer;
+  GLuint texture;
+  unsigned width;
+  unsigned height;
+};
+
+// A framebuffer with a colour and a depth texture: the scene target.
+struct accumulator_record {
+  GLuint framebuffer;
+  GLuint color_texture;
+  GLuint depth_texture;
+  unsigned width;
+  unsigned height;
+};
+
+// An indexed triangle mesh with separate, tightly packed attribute arrays of
+// three floats per vertex. Each array is its own malloc'd block.
+struct mesh_record {
+  float* positions;
+  float* normals;
+  float* tangents;  // drawn as the colour array
+  float* texture_coordinates;
+  unsigned* indices;  // triangle_count * 3, in winding order
+  unsigned triangle_count;
+  unsigned vertex_count;
+};
+
+// ---------------------------------------------------------------------------
+// Shared globals and tables (startup.cpp).
+
+typedef void (*loader_function)();
+
+extern int TVJAYSLH[2];               // window width, height; set before ST664M60
+extern GLuint MUANXLC;                // pass-through vertex shader
+extern accumulator_record* P4E6JEEC;  // the window-sized scene target
+extern GLuint PXDKBCRM[2];            // generator textures, 512 x 512 RGB16F
+extern GLuint HVATQD0L;               // generator framebuffer
+extern GLuint FOBIMQQB[4];            // vertical blur, horizontal blur, white noise, fBm
+extern const char* const Z886594B[8];    // the shader piece table
+extern const loader_function P744X1EL[2];  // loaders: ST664M60, load_greetings_mesh
+extern const loader_function FDC2CHR7[2];  // unloaders: TJOZD8F4, vel_unloader
+
+// Initialises GLEW and creates the shared objects above.
+void ST664M60();
+// Deletes what ST664M60 created (shader objects excepted) and frees P4E6JEEC.
+void TJOZD8F4();
+// The unloader paired with load_greetings_mesh: does nothing.
+void vel_unloader();
+// The film's own loader (defined by the film): loads its greetings model.
+void load_greetings_mesh();
+
+// Allocates or exits the program with a line on stderr: the toolkit has no
+// way to carry on without the memory it asked for.
+void* toolkit_allocate(size_t bytes);
+
+// ---------------------------------------------------------------------------
+// Shaders and programs (shaders.cpp). A failed compile or link prints the
+// info log on stderr; the name is returned all the same.
+
+// Compiles one NUL-terminated source of the given type (GL_VERTEX_SHADER or
+// GL_FRAGMENT_SHADER) and returns the shader name.
+int shader(const char* source, GLenum type);
+// Compiles the pieces of Z886594B named by the list (ended by 255, at most 64
+// indices) as one source, joined with nothing in between.
+int stitch(const unsigned char* index_list, GLenum type);
+// Links a program from the shaders, attached in the order second, first,
+// third; -1 marks an absent first or second shader. Not made current.
+int program(int first, int second, int third);
+
+// ---------------------------------------------------------------------------
+// Render targets, projections, presentation (targets.cpp).
+
+// A new texture with linear filters and anisotropy 16, no mipmaps; leaves
+// texture 0 bound.
+GLuint texture(int width, int height, int level, GLenum internal_format,
+               GLenum pixel_format, GLenum pixel_type, const void* pixels);
+// A framebuffer with a GL_RGBA16F colour texture.
+layer_record* layer(unsigned width, unsigned height);
+// A framebuffer with only a depth texture.
+layer_record* depth(unsigned width, unsigned height);
+// A framebuffer with a GL_RGBA16F colour and a 24-bit depth texture.
+accumulator_record* accumulator(unsigned width, unsigned height);
+// Viewport to the size; 45-degree frustum (near 0.1, far 15) of the aspect.
+void perspective(int width, int height, float aspect);
+// Viewport to the size; one unit per pixel, origin top-left, y down.
+void orthographic(unsigned width, unsigned height);
+// One screen-covering quad; texture coordinate (0, 0) at the bottom-left.
+void quad(float width, float height);
+// A quad whose texture coordinates are positions on a far plane.
+void far_plane(uint16_t width, uint16_t height);
+// Copies the layer over the whole window (framebuffer 0).
+void blit_to_back_buffer(const layer_record* source);
+// Where blit_to_back_buffer draws: the framebuffer size actually obtained.
+// Zero (the default) means TVJAYSLH.
+extern int toolkit_present_size[2];
+
+// ---------------------------------------------------------------------------
+// Full-screen passes (passes.cpp). Each leaves framebuffer 0 bound, program 0
+// current, and the viewport and matrices set for its target.
+
+void generate(const layer_record* target, int program);
+void transform(const layer_record* source, const layer_record* target, int program);
+void blit(const layer_record* source, const layer_record* target);
+void blit_accumulator_to_layer(const accumulator_record* source, const layer_record* target);
+// 1 if at least interval seconds passed since *timestamp (which then moves to
+// now), else 0.
+int is_interval_hit(float* timestamp, float interval);
+
+// ---------------------------------------------------------------------------
+// Gaussian blur (blur.cpp).
+
+// A normalised kernel of 2r + 1 weights, r = int(3 sigma) - 1; the caller
+// frees it. Sigma below 1/3 is raised to 1/3 (a single weight of 1).
+float* generate_gaussian_weights(float sigma);
+
+// ---------------------------------------------------------------------------
+// Meshes (mesh.cpp).
+
+// Renders the height-field program into the generator framebuffer over a grid
+// of width x height cells and reads it back as a mesh with normals and
+// tangents.
+mesh_record* mesh(int program, unsigned width, unsigned height);
+// Smooth, area-weighted vertex normals and t-derived tangents.
+void compute_vertex_attributes(mesh_record* mesh);
+// Welds vertices closer than distance; renumbers in order of first use.
+void consolidate(mesh_record* mesh, float distance);
+// Draws the mesh with client-side arrays in one indexed call.
+void render(const mesh_record* mesh);
