@@ -2,10 +2,10 @@
 // scene through the pass chain to the window.
 #include "demo/film.h"
 
+#include <cstdio>
+
 #include "demo/assets.h"
 #include "demo/effects.h"
-
-#include <cstdio>
 
 float START_TIME = 0.0f;
 float TIME = 0.0f;
@@ -56,8 +56,7 @@ int film_create(film_layers* layers, const char* program_name) {
   if (!loaded(program_name, "greetings.obj", greetings) ||
       !loaded(program_name, "spaceship.obj", spaceship) ||
       !loaded(program_name, "orvane.obj", orvane) ||
-      !loaded(program_name, "kelthar.obj", kelthar) ||
-      !loaded(program_name, "ring.obj", ring)) {
+      !loaded(program_name, "kelthar.obj", kelthar) || !loaded(program_name, "ring.obj", ring)) {
     return 0;
   }
 

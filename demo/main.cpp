@@ -4,9 +4,9 @@
 //
 // FILM_WIDTH and FILM_HEIGHT are the build's window and render size: the only
 // difference between demo1080 and demo720.
-#include "demo/film.h"
-
 #include <cstdio>
+
+#include "demo/film.h"
 
 #ifndef FILM_WIDTH
 #define FILM_WIDTH 1920

@@ -6,9 +6,9 @@
 // floats with a tolerance: half-float targets keep 11 significant bits.
 #pragma once
 
-#include "toolkit/toolkit.h"
-
 #include <vector>
+
+#include "toolkit/toolkit.h"
 
 constexpr int FIXTURE_WIDTH = 64;
 constexpr int FIXTURE_HEIGHT = 36;

@@ -93,13 +93,13 @@ struct mesh_record {
 
 typedef void (*loader_function)();
 
-extern int TVJAYSLH[2];               // window width, height; set before ST664M60
-extern GLuint MUANXLC;                // pass-through vertex shader
-extern accumulator_record* P4E6JEEC;  // the window-sized scene target
-extern GLuint PXDKBCRM[2];            // generator textures, 512 x 512 RGB16F
-extern GLuint HVATQD0L;               // generator framebuffer
-extern GLuint FOBIMQQB[4];            // vertical blur, horizontal blur, white noise, fBm
-extern const char* const Z886594B[8];    // the shader piece table
+extern int TVJAYSLH[2];                    // window width, height; set before ST664M60
+extern GLuint MUANXLC;                     // pass-through vertex shader
+extern accumulator_record* P4E6JEEC;       // the window-sized scene target
+extern GLuint PXDKBCRM[2];                 // generator textures, 512 x 512 RGB16F
+extern GLuint HVATQD0L;                    // generator framebuffer
+extern GLuint FOBIMQQB[4];                 // vertical blur, horizontal blur, white noise, fBm
+extern const char* const Z886594B[8];      // the shader piece table
 extern const loader_function P744X1EL[2];  // loaders: ST664M60, load_greetings_mesh
 extern const loader_function FDC2CHR7[2];  // unloaders: TJOZD8F4, vel_unloader
 
@@ -135,8 +135,8 @@ int program(int first, int second, int third);
 
 // A new texture with linear filters and anisotropy 16, no mipmaps; leaves
 // texture 0 bound.
-GLuint texture(int width, int height, int level, GLenum internal_format,
-               GLenum pixel_format, GLenum pixel_type, const void* pixels);
+GLuint texture(int width, int height, int level, GLenum internal_format, GLenum pixel_format,
+               GLenum pixel_type, const void* pixels);
 // A framebuffer with a GL_RGBA16F colour texture.
 layer_record* layer(unsigned width, unsigned height);
 // A framebuffer with only a depth texture.

@@ -1,0 +1,79 @@
+// startup.cpp: the toolkit's shared objects, its loaders and unloaders tables,
+// and the start-up and shutdown functions they hold.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "toolkit/pieces.h"
+#include "toolkit/toolkit.h"
+
+int TVJAYSLH[2] = {0, 0};
+GLuint MUANXLC = 0;
+accumulator_record* P4E6JEEC = nullptr;
+GLuint PXDKBCRM[2] = {0, 0};
+GLuint HVATQD0L = 0;
+GLuint FOBIMQQB[4] = {0, 0, 0, 0};
+
+const char* const Z886594B[8] = {
+    blur_piece_open,     blur_piece_vertical,  blur_piece_horizontal, blur_piece_main,
+    pass_through_vertex, white_noise_fragment, simplex_piece,         fbm_piece_main,
+};
+
+const loader_function P744X1EL[2] = {ST664M60, load_greetings_mesh};
+const loader_function FDC2CHR7[2] = {TJOZD8F4, vel_unloader};
+
+void* toolkit_allocate(size_t bytes) {
+  void* block = std::malloc(bytes ? bytes : 1);
+  if (!block) {
+    std::fprintf(stderr, "%s: out of memory (asked for %zu bytes)\n", program_invocation_short_name,
+                 bytes);
+    std::exit(1);
+  }
+  return block;
+}
+
+void ST664M60() {
+  glewExperimental = GL_TRUE;
+  glewInit();
+  glGetError();  // GLEW may leave an error behind on some contexts
+
+  glGenFramebuffers(1, &HVATQD0L);
+  glBindFramebuffer(GL_FRAMEBUFFER, HVATQD0L);
+  for (int i = 0; i < 2; ++i) {
+    PXDKBCRM[i] = texture(512, 512, 0, GL_RGB16F, GL_RGB, GL_FLOAT, nullptr);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0 + i, GL_TEXTURE_2D, PXDKBCRM[i], 0);
+  }
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+
+  MUANXLC = static_cast<GLuint>(shader(Z886594B[4], GL_VERTEX_SHADER));
+  P4E6JEEC = accumulator(static_cast<unsigned>(TVJAYSLH[0]), static_cast<unsigned>(TVJAYSLH[1]));
+
+  float* weights = generate_gaussian_weights(5.0f);
+  // The vertical and horizontal blur lists, then the fBm list, in one array.
+  unsigned char lists[7] = {0, 0, 3, 255, 6, 7, 255};
+  for (int i = 0; i < 2; ++i) {
+    lists[1] = static_cast<unsigned char>(i + 1);
+    FOBIMQQB[i] = static_cast<GLuint>(
+        program(static_cast<int>(MUANXLC), -1, stitch(lists, GL_FRAGMENT_SHADER)));
+    glUseProgram(FOBIMQQB[i]);
+    glUniform1fv(glGetUniformLocation(FOBIMQQB[i], "a"), 15, weights);
+  }
+  glUseProgram(0);
+  FOBIMQQB[2] = static_cast<GLuint>(program(-1, -1, shader(Z886594B[5], GL_FRAGMENT_SHADER)));
+  FOBIMQQB[3] = static_cast<GLuint>(
+      program(static_cast<int>(MUANXLC), -1, stitch(lists + 4, GL_FRAGMENT_SHADER)));
+  std::free(weights);
+}
+
+void TJOZD8F4() {
+  glDeleteTextures(2, PXDKBCRM);
+  glDeleteFramebuffers(1, &HVATQD0L);
+  glDeleteTextures(1, &P4E6JEEC->color_texture);
+  glDeleteTextures(1, &P4E6JEEC->depth_texture);
+  glDeleteFramebuffers(1, &P4E6JEEC->framebuffer);
+  std::free(P4E6JEEC);
+  P4E6JEEC = nullptr;  // never leave a pointer to freed memory behind
+  for (int i = 0; i < 4; ++i) glDeleteProgram(FOBIMQQB[i]);
+}
+
+void vel_unloader() {}

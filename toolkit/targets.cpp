@@ -1,0 +1,130 @@
+// targets.cpp: floating-point render targets, the two projections, the
+// screen-covering quad and the copy of a finished layer onto the window.
+#include "toolkit/toolkit.h"
+
+int toolkit_present_size[2] = {0, 0};
+
+GLuint texture(int width, int height, int level, GLenum internal_format, GLenum pixel_format,
+               GLenum pixel_type, const void* pixels) {
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  glTexImage2D(GL_TEXTURE_2D, level, static_cast<GLint>(internal_format), width, height, 0,
+               pixel_format, pixel_type, pixels);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  if (GLEW_EXT_texture_filter_anisotropic || GLEW_ARB_texture_filter_anisotropic)
+    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, 16.0f);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  return name;
+}
+
+layer_record* layer(unsigned width, unsigned height) {
+  auto* record = static_cast<layer_record*>(toolkit_allocate(sizeof(layer_record)));
+  record->width = width;
+  record->height = height;
+  glGenFramebuffers(1, &record->framebuffer);
+  glBindFramebuffer(GL_FRAMEBUFFER, record->framebuffer);
+  record->texture = texture(static_cast<int>(width), static_cast<int>(height), 0, GL_RGBA16F,
+                            GL_RGBA, GL_FLOAT, nullptr);
+  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, record->texture, 0);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  return record;
+}
+
+layer_record* depth(unsigned width, unsigned height) {
+  auto* record = static_cast<layer_record*>(toolkit_allocate(sizeof(layer_record)));
+  record->width = width;
+  record->height = height;
+  glGenFramebuffers(1, &record->framebuffer);
+  glBindFramebuffer(GL_FRAMEBUFFER, record->framebuffer);
+  record->texture = texture(static_cast<int>(width), static_cast<int>(height), 0,
+                            GL_DEPTH_COMPONENT, GL_DEPTH_COMPONENT, GL_FLOAT, nullptr);
+  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, record->texture, 0);
+  glDrawBuffer(GL_NONE);
+  glReadBuffer(GL_NONE);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  return record;
+}
+
+accumulator_record* accumulator(unsigned width, unsigned height) {
+  auto* record = static_cast<accumulator_record*>(toolkit_allocate(sizeof(accumulator_record)));
+  record->width = width;
+  record->height = height;
+  glGenFramebuffers(1, &record->framebuffer);
+  glBindFramebuffer(GL_FRAMEBUFFER, record->framebuffer);
+  const int w = static_cast<int>(width), h = static_cast<int>(height);
+  record->color_texture = texture(w, h, 0, GL_RGBA16F, GL_RGBA, GL_FLOAT, nullptr);
+  record->depth_texture =
+      texture(w, h, 0, GL_DEPTH_COMPONENT24, GL_DEPTH_COMPONENT, GL_FLOAT, nullptr);
+  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, record->color_texture,
+                         0);
+  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, record->depth_texture,
+                         0);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  return record;
+}
+
+void perspective(int width, int height, float aspect) {
+  glViewport(0, 0, width, height);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glFrustum(-0.0414213 * aspect, 0.0414213 * aspect, -0.0414213, 0.0414213, 0.1, 15.0);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+}
+
+void orthographic(unsigned width, unsigned height) {
+  glViewport(0, 0, static_cast<GLsizei>(width), static_cast<GLsizei>(height));
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(0.0, width, height, 0.0, -1.0, 1.0);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+}
+
+void quad(float width, float height) {
+  glBegin(GL_QUADS);
+  glTexCoord2i(0, 0);
+  glVertex2f(0.0f, height);
+  glTexCoord2i(1, 0);
+  glVertex2f(width, height);
+  glTexCoord2i(1, 1);
+  glVertex2f(width, 0.0f);
+  glTexCoord2i(0, 1);
+  glVertex2f(0.0f, 0.0f);
+  glEnd();
+}
+
+void far_plane(uint16_t width, uint16_t height) {
+  orthographic(width, height);
+  const GLshort w = static_cast<GLshort>(width), h = static_cast<GLshort>(height);
+  glBegin(GL_QUADS);
+  glTexCoord2f(-19.882f, -12.426f);
+  glVertex2s(0, h);
+  glTexCoord2f(19.882f, -12.426f);
+  glVertex2s(w, h);
+  glTexCoord2f(19.882f, 12.426f);
+  glVertex2s(w, 0);
+  glTexCoord2f(-19.882f, 12.426f);
+  glVertex2s(0, 0);
+  glEnd();
+}
+
+void blit_to_back_buffer(const layer_record* source) {
+  // Present over the framebuffer actually obtained: on a screen without the
+  // build's mode the window may be smaller or larger than the render size.
+  const int width = toolkit_present_size[0] > 0 ? toolkit_present_size[0] : TVJAYSLH[0];
+  const int height = toolkit_present_size[1] > 0 ? toolkit_present_size[1] : TVJAYSLH[1];
+  orthographic(static_cast<unsigned>(width), static_cast<unsigned>(height));
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  glActiveTexture(GL_TEXTURE0);
+  glBindTexture(GL_TEXTURE_2D, source->texture);
+  glEnable(GL_TEXTURE_2D);
+  // Drawing meshes leaves the current colour undefined; the copy multiplies
+  // by it, so make it white to copy the layer exactly.
+  glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+  quad(static_cast<float>(width), static_cast<float>(height));
+  glDisable(GL_TEXTURE_2D);
+  glBindTexture(GL_TEXTURE_2D, 0);
+}

@@ -1,0 +1,225 @@
+// window.cpp: the small window layer over GLFW 3, the only place that talks
+// to the windowing library. It gives the film what it needs and nothing
+// more: one window, a clock, swap-then-poll, the Escape key, and TGA images
+// read into mipmapped textures.
+#include "toolkit/toolkit.h"
+
+#define GLFW_INCLUDE_NONE
+#include <GLFW/glfw3.h>
+
+#define STBI_ONLY_TGA
+#define STB_IMAGE_STATIC
+#define STBI_MAX_DIMENSIONS 16384
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb_image.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+static GLFWwindow* window_handle = nullptr;
+static char last_error[256] = "unknown reason";
+
+static const char* program_name() {
+  return program_invocation_short_name;
+}
+
+static void remember_error(int, const char* description) {
+  std::snprintf(last_error, sizeof last_error, "%s", description ? description : "unknown reason");
+}
+
+int window_init() {
+  glfwSetErrorCallback(remember_error);
+  if (!glfwInit()) {
+    std::fprintf(stderr, "%s: cannot start the window system: %s\n", program_name(), last_error);
+    return 0;
+  }
+  return 1;
+}
+
+int window_open(int width, int height, int depth_bits, window_mode mode) {
+  glfwDefaultWindowHints();
+  glfwWindowHint(GLFW_RED_BITS, 8);
+  glfwWindowHint(GLFW_GREEN_BITS, 8);
+  glfwWindowHint(GLFW_BLUE_BITS, 8);
+  glfwWindowHint(GLFW_ALPHA_BITS, 8);
+  glfwWindowHint(GLFW_DEPTH_BITS, depth_bits);
+  glfwWindowHint(GLFW_STENCIL_BITS, 0);
+  GLFWmonitor* monitor = nullptr;
+  if (mode == WINDOW_FULLSCREEN) {
+    monitor = glfwGetPrimaryMonitor();
+    if (!monitor) {
+      std::fprintf(stderr, "%s: cannot open a full-screen window: no monitor found\n",
+                   program_name());
+      return 0;
+    }
+  } else {
+    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+  }
+  window_handle = glfwCreateWindow(width, height, "", monitor, nullptr);
+  if (!window_handle) {
+    std::fprintf(stderr, "%s: cannot open a %dx%d window: %s\n", program_name(), width, height,
+                 last_error);
+    return 0;
+  }
+  glfwMakeContextCurrent(window_handle);
+  return 1;
+}
+
+double window_time() {
+  return glfwGetTime();
+}
+
+void window_swap() {
+  glfwSwapBuffers(window_handle);
+  glfwPollEvents();
+}
+
+int window_escape_down() {
+  return window_handle && glfwGetKey(window_handle, GLFW_KEY_ESCAPE) == GLFW_PRESS;
+}
+
+int window_close_requested() {
+  return window_handle && glfwWindowShouldClose(window_handle);
+}
+
+void window_framebuffer_size(int* width, int* height) {
+  *width = 0;
+  *height = 0;
+  if (window_handle) glfwGetFramebufferSize(window_handle, width, height);
+}
+
+void window_terminate() {
+  glfwTerminate();
+  window_handle = nullptr;
+}
+
+// Whether the context's version string names at least major.minor.
+static bool version_at_least(const char* version, int major, int minor) {
+  int found_major = 0, found_minor = 0;
+  if (!version || std::sscanf(version, "%d.%d", &found_major, &found_minor) != 2) return false;
+  return found_major > major || (found_major == major && found_minor >= minor);
+}
+
+static bool has_extension(const char* extensions, const char* name) {
+  if (!extensions) return false;
+  const size_t length = std::strlen(name);
+  for (const char* at = std::strstr(extensions, name); at; at = std::strstr(at + 1, name)) {
+    const bool starts = at == extensions || at[-1] == ' ';
+    const bool ends = at[length] == ' ' || at[length] == '\0';
+    if (starts && ends) return true;
+  }
+  return false;
+}
+
+const char* toolkit_missing_capability() {
+  const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+  const char* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+  if (!version_at_least(version, 2, 0)) return "OpenGL 2.0 is not available";
+  const bool gl3 = version_at_least(version, 3, 0);
+  if (!gl3 && !has_extension(extensions, "GL_ARB_framebuffer_object"))
+    return "framebuffer objects are not available";
+  if (!gl3 && !has_extension(extensions, "GL_ARB_texture_float"))
+    return "half-float textures are not available";
+  return nullptr;
+}
+
+static int next_power_of_two(int value) {
+  int result = 1;
+  while (result < value) result <<= 1;
+  return result;
+}
+
+// Bilinear resampling of an 8-bit image to a new size.
+static std::vector<unsigned char> resample(const unsigned char* pixels, int width, int height,
+                                           int channels, int new_width, int new_height) {
+  std::vector<unsigned char> out(static_cast<size_t>(new_width) * new_height * channels);
+  for (int y = 0; y < new_height; ++y) {
+    const float fy = (y + 0.5f) * height / new_height - 0.5f;
+    const int y0 = fy < 0 ? 0 : static_cast<int>(fy);
+    const int y1 = y0 + 1 < height ? y0 + 1 : height - 1;
+    const float wy = fy < 0 ? 0.0f : fy - y0;
+    for (int x = 0; x < new_width; ++x) {
+      const float fx = (x + 0.5f) * width / new_width - 0.5f;
+      const int x0 = fx < 0 ? 0 : static_cast<int>(fx);
+      const int x1 = x0 + 1 < width ? x0 + 1 : width - 1;
+      const float wx = fx < 0 ? 0.0f : fx - x0;
+      for (int c = 0; c < channels; ++c) {
+        auto at = [&](int px, int py) {
+          return static_cast<float>(pixels[(static_cast<size_t>(py) * width + px) * channels + c]);
+        };
+        const float top = at(x0, y0) * (1 - wx) + at(x1, y0) * wx;
+        const float bottom = at(x0, y1) * (1 - wx) + at(x1, y1) * wx;
+        out[(static_cast<size_t>(y) * new_width + x) * channels + c] =
+            static_cast<unsigned char>(top * (1 - wy) + bottom * wy + 0.5f);
+      }
+    }
+  }
+  return out;
+}
+
+// Halves an image with a 2 x 2 box filter (a side of 1 stays 1).
+static std::vector<unsigned char> halve(const std::vector<unsigned char>& pixels, int width,
+                                        int height, int channels) {
+  const int new_width = width > 1 ? width / 2 : 1;
+  const int new_height = height > 1 ? height / 2 : 1;
+  std::vector<unsigned char> out(static_cast<size_t>(new_width) * new_height * channels);
+  for (int y = 0; y < new_height; ++y) {
+    const int y0 = height > 1 ? 2 * y : 0, y1 = height > 1 ? 2 * y + 1 : 0;
+    for (int x = 0; x < new_width; ++x) {
+      const int x0 = width > 1 ? 2 * x : 0, x1 = width > 1 ? 2 * x + 1 : 0;
+      for (int c = 0; c < channels; ++c) {
+        auto at = [&](int px, int py) {
+          return static_cast<unsigned>(
+              pixels[(static_cast<size_t>(py) * width + px) * channels + c]);
+        };
+        out[(static_cast<size_t>(y) * new_width + x) * channels + c] =
+            static_cast<unsigned char>((at(x0, y0) + at(x1, y0) + at(x0, y1) + at(x1, y1) + 2) / 4);
+      }
+    }
+  }
+  return out;
+}
+
+int window_load_texture(const char* path) {
+  int width = 0, height = 0, channels = 0;
+  errno = 0;
+  stbi_set_flip_vertically_on_load(1);  // bottom row first, as GL stores textures
+  unsigned char* decoded = stbi_load(path, &width, &height, &channels, 0);
+  if (!decoded) {
+    const char* reason = errno == ENOENT ? "no such file" : stbi_failure_reason();
+    std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name(), path,
+                 reason ? reason : "not a TGA image");
+    return 0;
+  }
+  GLint max_size = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+  int pot_width = next_power_of_two(width), pot_height = next_power_of_two(height);
+  while (max_size > 0 && pot_width > max_size) pot_width >>= 1;
+  while (max_size > 0 && pot_height > max_size) pot_height >>= 1;
+  std::vector<unsigned char> level;
+  if (pot_width == width && pot_height == height)
+    level.assign(decoded, decoded + static_cast<size_t>(width) * height * channels);
+  else
+    level = resample(decoded, width, height, channels, pot_width, pot_height);
+  stbi_image_free(decoded);
+
+  static const GLenum formats[5] = {0, GL_LUMINANCE, GL_LUMINANCE_ALPHA, GL_RGB, GL_RGBA};
+  const GLenum format = formats[channels];
+  GLint alignment = 4;
+  glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  int w = pot_width, h = pot_height;
+  for (int mip = 0;; ++mip) {
+    glTexImage2D(GL_TEXTURE_2D, mip, static_cast<GLint>(format), w, h, 0, format, GL_UNSIGNED_BYTE,
+                 level.data());
+    if (w == 1 && h == 1) break;
+    level = halve(level, w, h, channels);
+    w = w > 1 ? w / 2 : 1;
+    h = h > 1 ? h / 2 : 1;
+  }
+  glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+  return 1;
+}
