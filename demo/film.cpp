@@ -11,6 +11,48 @@ float START_TIME = 0.0f;
 float TIME = 0.0f;
 float FRAME_INTERVAL = 0.0f;
 
+static float previous_time = 0.0f;
+
+void clock_start(double now) {
+  START_TIME = static_cast<float>(now);
+  previous_time = 0.0f;
+}
+
+void clock_tick(double now) {
+  TIME = static_cast<float>(now - START_TIME);
+  FRAME_INTERVAL = TIME - previous_time;
+  previous_time = TIME;
+}
+
+void draw_bar(int width, int height, float elapsed, bool shrinking) {
+  const float x0 = static_cast<float>((width - 512) >> 1);
+  const float y0 = static_cast<float>((height - 4) >> 1);
+  orthographic(static_cast<unsigned>(width), static_cast<unsigned>(height));
+  glClear(GL_COLOR_BUFFER_BIT);
+  // A 1-pixel white outline, a 1-pixel black gap, then the bar itself.
+  glColor3ub(255, 255, 255);
+  glRectf(x0 - 2, y0 - 2, x0 + 514, y0 + 6);
+  glColor3ub(0, 0, 0);
+  glRectf(x0 - 1, y0 - 1, x0 + 513, y0 + 5);
+  glColor3ub(255, 255, 255);
+  const float length = shrinking ? 512.0f - elapsed * 256.0f : elapsed * 256.0f;
+  glRectf(x0, y0, x0 + length, y0 + 4);
+}
+
+void run_bar_screen(const loader_function* table, bool shrinking) {
+  const double start = window_time();
+  int next = 0;
+  for (;;) {
+    const float elapsed = static_cast<float>(window_time() - start);
+    if (!(elapsed < 2.0f)) break;
+    if (next <= 1) table[next++]();
+    draw_bar(TVJAYSLH[0], TVJAYSLH[1], elapsed, shrinking);
+    window_swap();
+  }
+  // A loader slower than the bar must not leave the film without its data.
+  while (next <= 1) table[next++]();
+}
+
 int film_check_assets(const char* program_name) {
   for (const char* path : film_asset_files) {
     std::FILE* file = std::fopen(path, "rb");

@@ -11,6 +11,25 @@ extern float START_TIME;
 extern float TIME;
 extern float FRAME_INTERVAL;
 
+// Length of the film in seconds: the first frame past it is not presented.
+constexpr float FILM_LENGTH = 115.0f;
+
+// Starts the frame clock: START_TIME is now (seconds of the window clock).
+void clock_start(double now);
+// Sets TIME and FRAME_INTERVAL for a frame drawn at window-clock time `now`.
+void clock_tick(double now);
+// Whether the film loop ends after drawing the frame at TIME.
+inline bool film_is_over() {
+  return TIME > FILM_LENGTH;
+}
+
+// Draws one frame of the loading bar (or, shrinking, of the unloading bar)
+// `elapsed` seconds into its screen, centred in a window of the given size.
+void draw_bar(int width, int height, float elapsed, bool shrinking);
+// Shows a loading or unloading screen for two seconds, calling one entry of
+// the two-entry table per frame; entries left when time is up run after it.
+void run_bar_screen(const loader_function* table, bool shrinking);
+
 // The four layers of the pass chain.
 struct film_layers {
   layer_record* composite_layer;       // window size

@@ -46,8 +46,17 @@ void fill_layer(const layer_record* target, const std::vector<float>& rgba) {
   glBindTexture(GL_TEXTURE_2D, 0);
 }
 
+void sample_exactly(GLuint texture) {
+  GLint bound = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, 1.0f);
+  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+}
+
 layer_record* layer_with(unsigned width, unsigned height, const std::vector<float>& rgba) {
   layer_record* target = layer(width, height);
+  sample_exactly(target->texture);
   fill_layer(target, rgba);
   return target;
 }
