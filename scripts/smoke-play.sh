@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Plays demo720 end to end on a private Xvfb screen: checks that the loading
+# bar shows, ends the film with Escape, and expects exit status 0.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+display=:$((90 + RANDOM % 9))
+work=$(mktemp -d)
+trap 'kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
+
+Xvfb "$display" -screen 0 1280x720x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+
+cd "$build"
+DISPLAY=$display ./demo720 >"$work/out.log" 2>&1 &
+film=$!
+
+# Count white pixels in the 512 x 4 bar: a bar that has started and not yet
+# finished growing shows between 1 and 2047 of them.
+bar_seen=no
+for _ in $(seq 30); do
+  sleep 0.1
+  if ffmpeg -loglevel error -f x11grab -video_size 1280x720 -i "$display" -frames:v 1 \
+    -vf crop=512:4:384:358 -pix_fmt gray -f rawvideo "$work/bar.raw" -y 2>/dev/null; then
+    white=$(od -An -v -tu1 -w1 "$work/bar.raw" | awk '$1 > 200 { n++ } END { print n + 0 }')
+    if ((white > 0 && white < 2048)); then
+      bar_seen=yes
+      echo "smoke: loading bar seen ($white of 2048 pixels lit)"
+      break
+    fi
+  fi
+done
+
+# Let the film start, then hold Escape until it ends.
+sleep "${SMOKE_PLAY_SECONDS:-8}"
+for _ in $(seq 120); do
+  kill -0 "$film" 2>/dev/null || break
+  DISPLAY=$display xdotool keydown Escape 2>/dev/null || true
+  sleep 0.5
+  DISPLAY=$display xdotool keyup Escape 2>/dev/null || true
+done
+status=0
+wait "$film" || status=$?
+cat "$work/out.log"
+echo "smoke: demo720 exited with status $status"
+if [[ $bar_seen != yes ]]; then
+  echo "smoke: the loading bar was never seen" >&2
+  exit 1
+fi
+exit "$status"
