@@ -89,10 +89,12 @@ void script_step(script_state* s, float t, float dt, bool draw) {
   if (s->title_angle < 15.0f) s->title_angle += dt * 6.0f;
 
   // Shake, as strong as three times the previous frame's jitter. The random
-  // number is drawn whether or not the frame is drawn.
+  // number is drawn whether or not the frame is drawn. It is taken to 0 to
+  // 32767 whatever the runtime's RAND_MAX, so the shake is a share of at most
+  // one amplitude on every platform.
   s->shake = 0.0f;
   if (t < 61.5f) {
-    const float r = static_cast<float>(std::rand());
+    const float r = static_cast<float>(std::rand() % 32768);
     s->shake = s->noise_amount * 3.0f * r / 32767.0f;
   }
 
