@@ -1,0 +1,282 @@
+// Model and texture loading from files the tests write into a temporary
+// directory: good models and images, and every kind of bad one.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "demo/assets.h"
+#include "gl_fixture.h"
+#include "mesh_helpers.h"
+
+namespace {
+
+// A directory of its own for this run's files, removed when the run ends.
+struct scratch {
+  std::string path;
+  scratch() {
+    char name[] = "/tmp/loaders_test.XXXXXX";
+    path = mkdtemp(name);
+  }
+  ~scratch() { std::filesystem::remove_all(path); }
+};
+
+std::string scratch_directory() {
+  static scratch directory;
+  return directory.path;
+}
+
+std::string write_file(const std::string& name, const std::string& bytes) {
+  const std::string path = scratch_directory() + "/" + name;
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+// Runs the call with stderr captured; returns what it printed.
+template <typename Call>
+std::string stderr_of(Call call) {
+  testing::internal::CaptureStderr();
+  call();
+  return testing::internal::GetCapturedStderr();
+}
+
+// One line on stderr that names the file.
+void expect_one_line_naming(const std::string& said, const std::string& path) {
+  EXPECT_NE(said.find(path), std::string::npos) << said;
+  EXPECT_EQ(said.find('\n'), said.size() - 1) << "not one line: " << said;
+}
+
+std::vector<float> vertex(const float* array, unsigned v) {
+  return std::vector<float>(array + v * 3, array + v * 3 + 3);
+}
+
+// ---------------------------------------------------------------------------
+// Models.
+
+TEST(LoadMesh, OneTriangleWithTextureCoordinates) {
+  const std::string path = write_file("one.obj",
+                                      "v 0 0 0\nv 1 0 0\nv 1 1 0\n"
+                                      "vt 0 0\nvt 0.5 0\nvt 1 1\n"
+                                      "f 1/1 2/2 3/3\n");
+  mesh_record* m = load_mesh(path.c_str());
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->triangle_count, 1u);
+  EXPECT_EQ(m->vertex_count, 3u);
+  EXPECT_EQ(indices_of(m), (std::vector<unsigned>{0, 1, 2}));
+  EXPECT_EQ(floats_of(m->positions, 3), (std::vector<float>{0, 0, 0, 1, 0, 0, 1, 1, 0}));
+  EXPECT_EQ(floats_of(m->texture_coordinates, 3),
+            (std::vector<float>{0, 0, 0, 0.5f, 0, 0, 1, 1, 0}));
+  // t runs 0, 0, 1 over a counter-clockwise triangle in the z = 0 plane.
+  for (unsigned v = 0; v < 3; ++v) {
+    EXPECT_EQ(vertex(m->normals, v), (std::vector<float>{0, 0, 1}));
+    EXPECT_EQ(vertex(m->tangents, v), (std::vector<float>{-1, 0, 0}));
+  }
+  free_mesh(m);
+}
+
+// A unit square of two triangles sharing the edge from (0, 0, 0) to (1, 1, 0).
+const char* const square = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n";
+const float square_corners[6][3] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0},
+                                    {0, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+
+void expect_square(const mesh_record* m) {
+  ASSERT_EQ(m->triangle_count, 2u);
+  ASSERT_EQ(m->vertex_count, 6u);
+  for (unsigned c = 0; c < 6; ++c) {
+    const unsigned v = m->indices[c];
+    ASSERT_LT(v, 4u) << "the model has four vertices";
+    EXPECT_EQ(vertex(m->positions, v),
+              std::vector<float>(square_corners[c], square_corners[c] + 3));
+    EXPECT_EQ(vertex(m->normals, v), (std::vector<float>{0, 0, 1}));
+  }
+  EXPECT_EQ(m->indices[0], m->indices[3]) << "shared corner";
+  EXPECT_EQ(m->indices[2], m->indices[4]) << "shared corner";
+  for (unsigned v = 4; v < 6; ++v) {
+    EXPECT_EQ(vertex(m->normals, v), (std::vector<float>{0, 0, 0}));
+    EXPECT_EQ(vertex(m->tangents, v), (std::vector<float>{0, 0, 0}));
+  }
+}
+
+TEST(LoadMesh, TwoTrianglesSharingAnEdgeLeaveTwoSlotsUnnamed) {
+  const std::string path = write_file(
+      "square.obj",
+      std::string(square) + "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nf 1/1 2/2 3/3\nf 1/1 3/3 4/4\n");
+  mesh_record* m = load_mesh(path.c_str());
+  ASSERT_NE(m, nullptr);
+  expect_square(m);
+  free_mesh(m);
+}
+
+TEST(LoadMesh, ModelWithoutTextureCoordinatesHasZeroCoordinatesAndTangents) {
+  const std::string path = write_file("bare.obj", std::string(square) + "f 1 2 3\nf 1 3 4\n");
+  mesh_record* m = load_mesh(path.c_str());
+  ASSERT_NE(m, nullptr);
+  expect_square(m);
+  EXPECT_EQ(floats_of(m->texture_coordinates, 6), std::vector<float>(18, 0.0f));
+  EXPECT_EQ(floats_of(m->tangents, 6), std::vector<float>(18, 0.0f));
+  free_mesh(m);
+}
+
+TEST(LoadMesh, SceneOfTwoMeshesGivesTheFirst) {
+  const std::string path = write_file("two.obj",
+                                      "o first\nv 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\n"
+                                      "o second\nv 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\n"
+                                      "f 4 5 6\nf 4 6 7\n");
+  mesh_record* m = load_mesh(path.c_str());
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->triangle_count, 1u);
+  EXPECT_EQ(m->vertex_count, 3u);
+  EXPECT_EQ(floats_of(m->positions, 3), (std::vector<float>{0, 0, 0, 1, 0, 0, 1, 1, 0}));
+  free_mesh(m);
+}
+
+TEST(LoadMesh, UnusableFilesGiveNoRecordAndOneLine) {
+  struct bad_model {
+    const char* name;
+    std::string bytes;  // not written when empty and `missing`
+    bool missing;
+    const char* reason;  // a part of the line, or null for the importer's own words
+  };
+  std::string garbage;
+  for (int i = 0; i < 3000; ++i) garbage += static_cast<char>((i * 7919 + 13) % 251);
+  const bad_model models[] = {
+      {"missing.obj", "", true, nullptr},
+      {"empty.obj", "", false, nullptr},
+      {"truncated.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2", false, "not triangles"},
+      {"vertices-only.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\n", false, "no triangles"},
+      {"noise.obj", garbage, false, "no mesh"},
+      {"noise.bin", garbage, false, nullptr},
+      {"lines-first.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nl 1 2\nf 1 2 3\n", false, "no triangles"},
+      {"points.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\np 1 2 3\n", false, "no triangles"},
+      {"out-of-range.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 9\n", false, nullptr},
+      {"negative.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nf -1 -2 -9\n", false, nullptr},
+  };
+  for (const bad_model& model : models) {
+    const std::string path = model.missing ? scratch_directory() + "/" + model.name
+                                           : write_file(model.name, model.bytes);
+    mesh_record* m = nullptr;
+    const std::string said = stderr_of([&] { m = load_mesh(path.c_str()); });
+    EXPECT_EQ(m, nullptr) << model.name;
+    EXPECT_EQ(said.rfind("cannot load " + path + ": ", 0), 0u) << said;
+    expect_one_line_naming(said, path);
+    if (model.reason) {
+      EXPECT_NE(said.find(model.reason), std::string::npos) << said;
+    }
+  }
+}
+
+TEST(LoadMesh, GreetingsLoaderFillsItsGlobal) {
+  // The loader reads "greetings.obj" from the working directory.
+  char here[4096];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(chdir(scratch_directory().c_str()), 0);
+  write_file("greetings.obj", "v 0 0 0\nv 2 0 0\nv 0 2 0\nf 1 2 3\n");
+  greetings = nullptr;
+  load_greetings_mesh();
+  ASSERT_EQ(chdir(here), 0);
+  ASSERT_NE(greetings, nullptr);
+  EXPECT_EQ(floats_of(greetings->positions, 3), (std::vector<float>{0, 0, 0, 2, 0, 0, 0, 2, 0}));
+  free_mesh(greetings);
+  greetings = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Textures.
+
+// An uncompressed true-colour TGA header of the given size and bits per
+// pixel; origin at the bottom left.
+std::string tga_header(int width, int height, int bits, int image_type = 2) {
+  unsigned char header[18] = {};
+  header[2] = static_cast<unsigned char>(image_type);
+  header[12] = static_cast<unsigned char>(width & 255);
+  header[13] = static_cast<unsigned char>(width >> 8);
+  header[14] = static_cast<unsigned char>(height & 255);
+  header[15] = static_cast<unsigned char>(height >> 8);
+  header[16] = static_cast<unsigned char>(bits);
+  return std::string(reinterpret_cast<char*>(header), sizeof header);
+}
+
+int texture_level_size(GLuint name, int level, GLenum which) {
+  glBindTexture(GL_TEXTURE_2D, name);
+  GLint size = 0;
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, level, which, &size);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  return size;
+}
+
+TEST(LoadTexture, ReadsAnImageBottomRowFirstWithMipmapsAndDefaultParameters) {
+  // File rows run bottom to top, pixels blue-green-red.
+  std::string pixels;
+  const unsigned char bgr[4][3] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {255, 255, 255}};
+  for (const auto& p : bgr) pixels.append(reinterpret_cast<const char*>(p), 3);
+  const std::string path = write_file("good.tga", tga_header(2, 2, 24) + pixels);
+  GLuint name = 0;
+  const std::string said =
+      stderr_of([&] { name = static_cast<GLuint>(load_texture(path.c_str())); });
+  EXPECT_EQ(said, "");
+  ASSERT_NE(name, 0u);
+  EXPECT_EQ(gl_integer(GL_TEXTURE_BINDING_2D), 0);
+  int width = 0, height = 0;
+  const std::vector<float> image = read_texture(name, &width, &height);
+  ASSERT_EQ(width, 2);
+  ASSERT_EQ(height, 2);
+  const float rgb[4][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}};
+  for (int p = 0; p < 4; ++p) {
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(image[p * 4 + c], rgb[p][c]) << p << " " << c;
+  }
+  EXPECT_EQ(texture_level_size(name, 1, GL_TEXTURE_WIDTH), 1);
+  glBindTexture(GL_TEXTURE_2D, name);
+  EXPECT_EQ(gl_integer(GL_TEXTURE_BINDING_2D), static_cast<int>(name));
+  GLint value = 0;
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &value);
+  EXPECT_EQ(value, GL_REPEAT);
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &value);
+  EXPECT_EQ(value, GL_NEAREST_MIPMAP_LINEAR);
+  glBindTexture(GL_TEXTURE_2D, 0);
+
+  // Sides that are not powers of two are rescaled to ones.
+  const std::string odd = write_file("odd.tga", tga_header(3, 5, 24) + std::string(45, '\x40'));
+  name = static_cast<GLuint>(load_texture(odd.c_str()));
+  EXPECT_EQ(texture_level_size(name, 0, GL_TEXTURE_WIDTH), 4);
+  EXPECT_EQ(texture_level_size(name, 0, GL_TEXTURE_HEIGHT), 8);
+  EXPECT_EQ(take_gl_error(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST(LoadTexture, UnreadableImagesGiveATextureWithoutAnImageAndOneLine) {
+  struct bad_image {
+    const char* name;
+    std::string bytes;
+    bool missing;
+  };
+  const bad_image images[] = {
+      {"missing.tga", "", true},
+      {"empty.tga", "", false},
+      {"header-only.tga", tga_header(4, 4, 24), false},
+      {"bad-type.tga", tga_header(2, 2, 24, 99) + std::string(12, '\0'), false},
+      {"bad-depth.tga", tga_header(2, 2, 13) + std::string(12, '\0'), false},
+      {"zero-width.tga", tga_header(0, 2, 24) + std::string(12, '\0'), false},
+      {"zero-height.tga", tga_header(2, 0, 24), false},
+      {"short-data.tga", tga_header(64, 64, 24) + std::string(12, '\x7f'), false},
+      {"huge.tga", tga_header(65535, 65535, 32) + std::string(16, '\x7f'), false},
+      {"cut-header.tga", tga_header(2, 2, 24).substr(0, 9), false},
+  };
+  for (const bad_image& image : images) {
+    const std::string path = image.missing ? scratch_directory() + "/" + image.name
+                                           : write_file(image.name, image.bytes);
+    GLuint name = 0;
+    const std::string said =
+        stderr_of([&] { name = static_cast<GLuint>(load_texture(path.c_str())); });
+    EXPECT_NE(name, 0u) << image.name;
+    EXPECT_EQ(texture_level_size(name, 0, GL_TEXTURE_WIDTH), 0) << image.name;
+    EXPECT_EQ(gl_integer(GL_TEXTURE_BINDING_2D), 0);
+    expect_one_line_naming(said, path);
+  }
+  EXPECT_EQ(take_gl_error(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+}  // namespace
