@@ -1,0 +1,86 @@
+// main.cpp: assetgen, the generator of the film's eight asset files.
+//
+//   assetgen DIR             writes the eight files into DIR
+//   assetgen --preview DIR   also renders each model and texture into DIR/preview-*.png
+//
+// The font comes from ASSETGEN_FONT, a path the build passes in.
+#include <cstdio>
+#include <cstring>
+
+#include "tools/assetgen/assetgen.h"
+
+#ifndef ASSETGEN_FONT
+#error "ASSETGEN_FONT must name a TrueType font file"
+#endif
+
+namespace {
+
+// The closing text, in our own words.
+const char* const GREETINGS =
+    "thank you for flying with us  -  greetings to everyone who still turns numbers into light"
+    " and noise into mountains  -  see you beyond the clouds";
+// Length of the greetings line in the file; drawn at 1.5 times this size, it takes until about
+// 105 seconds for its last letter to leave the screen.
+constexpr float GREETINGS_LENGTH = 26.0f;
+
+void scale_model(model& m, float k) {
+  for (vertex& v : m.vertices) v.position = v.position * k;
+}
+
+float width_of(const model& m) {
+  float low = 1e30f, high = -1e30f;
+  for (const vertex& v : m.vertices) {
+    low = std::fmin(low, v.position.x);
+    high = std::fmax(high, v.position.x);
+  }
+  return high - low;
+}
+
+// A title word, centred on x = 0, scaled to the given width, its baseline at the given height.
+bool make_title(const char* word, float width, float depth_share, float baseline, model* out) {
+  if (!extrude_text(ASSETGEN_FONT, word, 1.0f, depth_share, out)) return false;
+  scale_model(*out, width / width_of(*out));
+  centre_horizontally(*out);
+  for (vertex& v : out->vertices) v.position.y += baseline;
+  return true;
+}
+
+bool make_greetings(model* out) {
+  if (!extrude_text(ASSETGEN_FONT, GREETINGS, 0.3f, 0.07f, out)) return false;
+  float low = 1e30f;
+  for (const vertex& v : out->vertices) low = std::fmin(low, v.position.x);
+  for (vertex& v : out->vertices) v.position.x -= low;
+  scale_model(*out, GREETINGS_LENGTH / width_of(*out));
+  return true;
+}
+
+bool write_assets(const std::string& directory) {
+  const std::string dir = directory + "/";
+  model orvane, kelthar, greetings, ship;
+  image ship_colour, ship_normals;
+  // The far title stands a little higher, so that in the opening seconds its letters show above
+  // the near one instead of behind it.
+  if (!make_title("orvane", 2.5f, 0.22f, 0.0f, &orvane) ||
+      !make_title("kelthar", 5.5f, 0.3f, 0.8f, &kelthar) || !make_greetings(&greetings) ||
+      !make_spaceship(ASSETGEN_FONT, &ship, &ship_colour, &ship_normals))
+    return false;
+  return write_tga(make_rock_normal_map(512), dir + "normal-map.tga") &&
+         write_obj(ship, dir + "spaceship.obj") && write_tga(ship_colour, dir + "spaceship.tga") &&
+         write_tga(ship_normals, dir + "spaceship-normal-map.tga") &&
+         write_obj(orvane, dir + "orvane.obj") && write_obj(kelthar, dir + "kelthar.obj") &&
+         write_obj(make_ring(), dir + "ring.obj") && write_obj(greetings, dir + "greetings.obj");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool preview = argc == 3 && std::strcmp(argv[1], "--preview") == 0;
+  if (argc != 2 && !preview) {
+    std::fprintf(stderr, "usage: assetgen [--preview] DIR\n");
+    return 2;
+  }
+  const std::string directory = argv[argc - 1];
+  if (!write_assets(directory)) return 1;
+  if (preview && !write_previews(directory)) return 1;
+  return 0;
+}
