@@ -87,7 +87,8 @@ void flip_winding(model& m);
 double signed_volume(const model& m);
 // Per-vertex normals from the area-weighted faces around each vertex index.
 void smooth_normals(model& m);
-// Writes v, vt and f v/vt lines; equal positions and equal texture coordinates are written once.
+// Writes v, vt and f v/vt lines; equal positions and equal texture coordinates are written once,
+// every number with the digits it takes to read back the same float.
 // Returns false (with a line on stderr) when the file cannot be written.
 bool write_obj(const model& m, const std::string& path);
 

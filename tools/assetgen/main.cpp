@@ -17,8 +17,8 @@ namespace {
 
 // The closing text, in our own words.
 const char* const GREETINGS =
-    "thank you for flying with us  -  greetings to everyone who still turns numbers into light"
-    " and noise into mountains  -  see you beyond the clouds";
+    "thanks for flying with us  -  greetings to all who turn numbers into light and noise into"
+    " mountains  -  farewell";
 // Length of the greetings line in the file; drawn at 1.5 times this size, it takes until about
 // 105 seconds for its last letter to leave the screen.
 constexpr float GREETINGS_LENGTH = 26.0f;

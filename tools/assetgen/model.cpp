@@ -108,7 +108,7 @@ bool write_obj(const model& m, const std::string& path) {
     if (found == position_numbers.end()) {
       const int number = static_cast<int>(position_numbers.size()) + 1;
       found = position_numbers.emplace(key, number).first;
-      std::snprintf(line, sizeof line, "v %.7g %.7g %.7g\n", p.x, p.y, p.z);
+      std::snprintf(line, sizeof line, "v %.9g %.9g %.9g\n", p.x, p.y, p.z);
       text += line;
     }
     position_of[i] = found->second;
@@ -120,7 +120,7 @@ bool write_obj(const model& m, const std::string& path) {
     if (found == coordinate_numbers.end()) {
       const int number = static_cast<int>(coordinate_numbers.size()) + 1;
       found = coordinate_numbers.emplace(key, number).first;
-      std::snprintf(line, sizeof line, "vt %.7g %.7g\n", v.s + 0.0f, v.t + 0.0f);
+      std::snprintf(line, sizeof line, "vt %.9g %.9g\n", v.s + 0.0f, v.t + 0.0f);
       text += line;
     }
     coordinate_of[i] = found->second;

@@ -112,7 +112,8 @@ void add_flat_end(std::vector<row>* rows, const std::vector<vec3>& loop, int mat
   std::vector<row> end;
   for (float k : scales) {
     row r{loop, material};
-    for (vec3& p : r.loop) p = k == 0.0f ? centre : centre + (p - centre) * k;
+    for (vec3& p : r.loop)
+      if (k != 1.0f) p = k == 0.0f ? centre : centre + (p - centre) * k;
     end.push_back(r);
   }
   if (closing)
@@ -136,8 +137,8 @@ section fuselage_section(float s) {
   const float nose = std::pow(std::sin(std::min(s / 0.55f, 1.0f) * PI * 0.5f), 0.75f);
   const float tail = 1.0f - 0.18f * smoothstep(0.7f, 1.0f, s);
   const float hump = 0.07f * std::exp(-std::pow((s - 0.55f) / 0.18f, 2.0f));
-  return {0.78f * nose * tail, (0.5f * std::pow(nose, 1.3f) + hump) * tail, 0.4f * nose * tail,
-          -0.15f * (1.0f - nose)};
+  return {0.78f * nose * tail, (0.5f * std::pow(nose, 1.3f) + hump * nose) * tail,
+          0.4f * nose * tail, -0.15f * (1.0f - nose)};
 }
 
 part make_fuselage() {
