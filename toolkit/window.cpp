@@ -183,13 +183,79 @@ static std::vector<unsigned char> halve(const std::vector<unsigned char>& pixels
   return out;
 }
 
+// Reads a whole file; false with errno set when it cannot be read.
+static bool read_file(const char* path, std::vector<unsigned char>* bytes) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) return false;
+  unsigned char buffer[65536];
+  size_t count;
+  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+    bytes->insert(bytes->end(), buffer, buffer + count);
+  const bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+// Checks that a TGA file holds all the pixels its header promises. The
+// decoder fills missing bytes with zeros instead of failing, so a cut-off
+// file would otherwise load as a black or partly black image.
+static const char* tga_problem(const std::vector<unsigned char>& file) {
+  if (file.size() < 18) return "too short for a TGA header";
+  const unsigned id_length = file[0];
+  const unsigned map_type = file[1];
+  const unsigned image_type = file[2];
+  const unsigned map_length = file[5] | (file[6] << 8);
+  const unsigned map_bits = file[7];
+  const unsigned width = file[12] | (file[13] << 8);
+  const unsigned height = file[14] | (file[15] << 8);
+  const unsigned bits = file[16];
+  if (map_type > 1) return "not a TGA image (unknown colour map type)";
+  const unsigned base_type = image_type & ~8u;
+  if (base_type < 1 || base_type > 3 || (image_type & ~11u))
+    return "not a TGA image (unknown type)";
+  if (width == 0 || height == 0) return "the image has no pixels";
+  if (bits != 8 && bits != 15 && bits != 16 && bits != 24 && bits != 32)
+    return "unsupported bits per pixel";
+  const size_t pixel_bytes = (bits + 7) / 8;
+  const size_t pixels = static_cast<size_t>(width) * height;
+  size_t at =
+      18 + id_length + (map_type ? static_cast<size_t>(map_length) * ((map_bits + 7) / 8) : 0);
+  if (at > file.size()) return "the file ends inside its header";
+  if (!(image_type & 8)) {
+    if (file.size() - at < pixels * pixel_bytes) return "the file holds fewer pixels than its size";
+    return nullptr;
+  }
+  // Run-length packets: a count byte, then one pixel repeated or raw pixels.
+  for (size_t done = 0; done < pixels;) {
+    if (at >= file.size()) return "the file holds fewer pixels than its size";
+    const unsigned packet = file[at++];
+    const size_t count = (packet & 0x7f) + 1;
+    const size_t bytes = (packet & 0x80) ? pixel_bytes : count * pixel_bytes;
+    if (file.size() - at < bytes) return "the file holds fewer pixels than its size";
+    at += bytes;
+    done += count;
+  }
+  return nullptr;
+}
+
 int window_load_texture(const char* path) {
-  int width = 0, height = 0, channels = 0;
+  std::vector<unsigned char> file;
   errno = 0;
+  if (!read_file(path, &file)) {
+    std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name(), path,
+                 errno ? std::strerror(errno) : "read error");
+    return 0;
+  }
+  if (const char* problem = tga_problem(file)) {
+    std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name(), path, problem);
+    return 0;
+  }
+  int width = 0, height = 0, channels = 0;
   stbi_set_flip_vertically_on_load(1);  // bottom row first, as GL stores textures
-  unsigned char* decoded = stbi_load(path, &width, &height, &channels, 0);
+  unsigned char* decoded = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &width,
+                                                 &height, &channels, 0);
   if (!decoded) {
-    const char* reason = errno == ENOENT ? "no such file" : stbi_failure_reason();
+    const char* reason = stbi_failure_reason();
     std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name(), path,
                  reason ? reason : "not a TGA image");
     return 0;
