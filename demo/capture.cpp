@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "demo/effects.h"
 #include "demo/film.h"
 
 #define STB_IMAGE_WRITE_STATIC
@@ -36,6 +37,10 @@ const char* const usage_text =
     "  --fps N          rate at which the film's clock is stepped (default 60); the\n"
     "                   script's motion depends on it, as it does on a real frame rate\n"
     "  --out DIR        folder for the images, made if missing (default: current folder)\n"
+    "  --layer NAME     write an intermediate image instead of the final one: scene (the\n"
+    "                   drawn objects before any pass), atmosphere, flare, composite (sky,\n"
+    "                   fog and scene before depth of field) or focus (the depth-of-field\n"
+    "                   result before the speed blur)\n"
     "  --help           show this text\n"
     "\n"
     "The images are named still-SSS.mmm.png after their moments, so they sort in the\n"
@@ -48,6 +53,7 @@ struct capture_options {
   int height = 720;
   double fps = 60;
   std::string out = ".";
+  std::string layer = "final";
 };
 
 [[noreturn]] void fail_usage(const std::string& message) {
@@ -88,7 +94,8 @@ capture_options parse_options(int argc, char** argv) {
       std::fputs(usage_text, stdout);
       std::exit(0);
     }
-    if (option != "--at" && option != "--size" && option != "--fps" && option != "--out")
+    if (option != "--at" && option != "--size" && option != "--fps" && option != "--out" &&
+        option != "--layer")
       fail_usage("unknown option '" + option + "'");
     if (i + 1 >= argc) fail_usage(option + " needs a value");
     const std::string value = argv[++i];
@@ -107,6 +114,12 @@ capture_options parse_options(int argc, char** argv) {
       if (!parse_number(value, &fps) || fps < 1 || fps > 1000)
         fail_usage("--fps: '" + value + "' is not a rate from 1 to 1000");
       options.fps = fps;
+    } else if (option == "--layer") {
+      if (value != "final" && value != "scene" && value != "atmosphere" && value != "flare" &&
+          value != "composite" && value != "focus")
+        fail_usage("--layer: '" + value +
+                   "' is not one of scene, atmosphere, flare, composite, focus");
+      options.layer = value;
     } else {
       options.out = value;
     }
@@ -121,12 +134,11 @@ long frame_for(double moment, double fps) {
   return frame < 1 ? 1 : frame;
 }
 
-// Writes the final layer to a PNG, top row first, 8 bits per channel.
-bool write_png(const std::string& path, const layer_record* image) {
-  const int width = static_cast<int>(image->width), height = static_cast<int>(image->height);
+// Writes a texture to a PNG, top row first, 8 bits per channel.
+bool write_png(const std::string& path, GLuint texture, int width, int height) {
   std::vector<float> pixels(static_cast<size_t>(width) * height * 4);
   glActiveTexture(GL_TEXTURE0);
-  glBindTexture(GL_TEXTURE_2D, image->texture);
+  glBindTexture(GL_TEXTURE_2D, texture);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_FLOAT, pixels.data());
   glBindTexture(GL_TEXTURE_2D, 0);
@@ -200,10 +212,21 @@ int main(int argc, char** argv) {
       continue;
     }
     film_frame(&layers, &script);
+    // The speed blur overwrites the composite; redo it from the same inputs.
+    if (options.layer == "composite")
+      post_process(layers.atmosphere_layer, layers.sun_flare_layer, layers.composite_layer,
+                   script.noise_amount);
     // Moments that fall on the same frame share its image.
     for (; next < moments.size() && frame_for(moments[next], options.fps) == frame; ++next) {
       const std::string path = (std::filesystem::path(options.out) / still_name(moments[next]));
-      if (!write_png(path, layers.composite_layer)) {
+      const layer_record* shown = options.layer == "atmosphere" ? layers.atmosphere_layer
+                                  : options.layer == "flare"    ? layers.sun_flare_layer
+                                  : options.layer == "focus"    ? layers.depth_of_field_layer
+                                                                : layers.composite_layer;
+      const bool scene = options.layer == "scene";
+      if (!write_png(path, scene ? P4E6JEEC->color_texture : shown->texture,
+                     static_cast<int>(scene ? P4E6JEEC->width : shown->width),
+                     static_cast<int>(scene ? P4E6JEEC->height : shown->height))) {
         std::fprintf(stderr, "\n%s: cannot write %s\n", program_name, path.c_str());
         window_terminate();
         return 1;

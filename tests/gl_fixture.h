@@ -19,11 +19,9 @@ std::vector<float> read_layer(const layer_record* target);
 std::vector<float> read_texture(GLuint texture, int* width = nullptr, int* height = nullptr);
 // Reads the window's back buffer (framebuffer 0) as RGBA floats.
 std::vector<float> read_window(int width, int height);
-// Turns anisotropic filtering off on a texture the test samples. The
-// toolkit's targets ask for anisotropy 16, which a GPU ignores when a pass
-// samples texel centres one to one; llvmpipe's elliptical filter still
-// blends in the neighbours. Tests that compare exact texel values call this
-// on their inputs (layer_with does it for the layers it makes).
+// Turns anisotropic filtering off on a texture the test samples, so exact
+// texel values come back whatever the renderer's anisotropic filter does
+// (layer_with does it for the layers it makes).
 void sample_exactly(GLuint texture);
 // Uploads RGBA floats into a layer's colour texture.
 void fill_layer(const layer_record* target, const std::vector<float>& rgba);

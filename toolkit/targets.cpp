@@ -1,8 +1,26 @@
 // targets.cpp: floating-point render targets, the two projections, the
 // screen-covering quad and the copy of a finished layer onto the window.
+#include <cstring>
+
 #include "toolkit/toolkit.h"
 
 int toolkit_present_size[2] = {0, 0};
+
+// The anisotropy every target asks for: 16, except on Mesa's software
+// rasterisers. Their elliptical filter blends neighbouring texels even when a
+// pass samples texel centres one to one, and inside branches of a shader it
+// turns into wide smears (a pass's highlight lines), where a GPU's filter
+// leaves screen-aligned passes exact.
+static float target_anisotropy() {
+  static float value = -1.0f;
+  if (value < 0.0f) {
+    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    const bool software =
+        renderer && (std::strstr(renderer, "llvmpipe") || std::strstr(renderer, "softpipe"));
+    value = software ? 1.0f : 16.0f;
+  }
+  return value;
+}
 
 GLuint texture(int width, int height, int level, GLenum internal_format, GLenum pixel_format,
                GLenum pixel_type, const void* pixels) {
@@ -14,7 +32,7 @@ GLuint texture(int width, int height, int level, GLenum internal_format, GLenum 
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
   if (GLEW_EXT_texture_filter_anisotropic || GLEW_ARB_texture_filter_anisotropic)
-    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, 16.0f);
+    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, target_anisotropy());
   glBindTexture(GL_TEXTURE_2D, 0);
   return name;
 }

@@ -133,8 +133,9 @@ int program(int first, int second, int third);
 // ---------------------------------------------------------------------------
 // Render targets, projections, presentation (targets.cpp).
 
-// A new texture with linear filters and anisotropy 16, no mipmaps; leaves
-// texture 0 bound.
+// A new texture with linear filters and anisotropy 16 (1 on Mesa's software
+// rasterisers, whose anisotropic filter blurs one-to-one samples), no
+// mipmaps; leaves texture 0 bound.
 GLuint texture(int width, int height, int level, GLenum internal_format, GLenum pixel_format,
                GLenum pixel_type, const void* pixels);
 // A framebuffer with a GL_RGBA16F colour texture.
