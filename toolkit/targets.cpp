@@ -37,32 +37,33 @@ GLuint texture(int width, int height, int level, GLenum internal_format, GLenum 
   return name;
 }
 
-layer_record* layer(unsigned width, unsigned height) {
+// A framebuffer with one texture of the given format at the attachment,
+// shared by layer and depth.
+static layer_record* single_texture_target(unsigned width, unsigned height, GLenum attachment,
+                                           GLenum internal_format, GLenum pixel_format) {
   auto* record = static_cast<layer_record*>(toolkit_allocate(sizeof(layer_record)));
   record->width = width;
   record->height = height;
   glGenFramebuffers(1, &record->framebuffer);
   glBindFramebuffer(GL_FRAMEBUFFER, record->framebuffer);
-  record->texture = texture(static_cast<int>(width), static_cast<int>(height), 0, GL_RGBA16F,
-                            GL_RGBA, GL_FLOAT, nullptr);
-  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, record->texture, 0);
+  record->texture = texture(static_cast<int>(width), static_cast<int>(height), 0, internal_format,
+                            pixel_format, GL_FLOAT, nullptr);
+  glFramebufferTexture2D(GL_FRAMEBUFFER, attachment, GL_TEXTURE_2D, record->texture, 0);
+  if (attachment == GL_DEPTH_ATTACHMENT) {
+    glDrawBuffer(GL_NONE);  // a depth-only target has no colour buffer
+    glReadBuffer(GL_NONE);
+  }
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
   return record;
 }
 
+layer_record* layer(unsigned width, unsigned height) {
+  return single_texture_target(width, height, GL_COLOR_ATTACHMENT0, GL_RGBA16F, GL_RGBA);
+}
+
 layer_record* depth(unsigned width, unsigned height) {
-  auto* record = static_cast<layer_record*>(toolkit_allocate(sizeof(layer_record)));
-  record->width = width;
-  record->height = height;
-  glGenFramebuffers(1, &record->framebuffer);
-  glBindFramebuffer(GL_FRAMEBUFFER, record->framebuffer);
-  record->texture = texture(static_cast<int>(width), static_cast<int>(height), 0,
-                            GL_DEPTH_COMPONENT, GL_DEPTH_COMPONENT, GL_FLOAT, nullptr);
-  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, record->texture, 0);
-  glDrawBuffer(GL_NONE);
-  glReadBuffer(GL_NONE);
-  glBindFramebuffer(GL_FRAMEBUFFER, 0);
-  return record;
+  return single_texture_target(width, height, GL_DEPTH_ATTACHMENT, GL_DEPTH_COMPONENT,
+                               GL_DEPTH_COMPONENT);
 }
 
 accumulator_record* accumulator(unsigned width, unsigned height) {
