@@ -2,7 +2,11 @@
 // scene through the pass chain to the window.
 #include "demo/film.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "demo/assets.h"
 #include "demo/effects.h"
@@ -12,6 +16,12 @@ float TIME = 0.0f;
 float FRAME_INTERVAL = 0.0f;
 
 static float previous_time = 0.0f;
+
+void (*film_step_hook)(const char* step) = nullptr;
+
+static void step_done(const char* step) {
+  if (film_step_hook) film_step_hook(step);
+}
 
 void clock_start(double now) {
   START_TIME = static_cast<float>(now);
@@ -40,28 +50,53 @@ void draw_bar(int width, int height, float elapsed, bool shrinking) {
 }
 
 void run_bar_screen(const loader_function* table, bool shrinking) {
+  // Centred in the framebuffer actually obtained, which on a screen without
+  // the build's mode differs from the render size.
+  const int width = toolkit_present_size[0] > 0 ? toolkit_present_size[0] : TVJAYSLH[0];
+  const int height = toolkit_present_size[1] > 0 ? toolkit_present_size[1] : TVJAYSLH[1];
   const double start = window_time();
   int next = 0;
   for (;;) {
     const float elapsed = static_cast<float>(window_time() - start);
     if (!(elapsed < 2.0f)) break;
     if (next <= 1) table[next++]();
-    draw_bar(TVJAYSLH[0], TVJAYSLH[1], elapsed, shrinking);
+    draw_bar(width, height, elapsed, shrinking);
     window_swap();
   }
   // A loader slower than the bar must not leave the film without its data.
   while (next <= 1) table[next++]();
 }
 
+// Why the asset file cannot be read, or null when its first byte can be.
+static const char* asset_problem(const char* path) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) {
+    if (errno == ENOENT) return "no such file (run the film from its build folder)";
+    return std::strerror(errno);
+  }
+  struct stat status {};
+  const char* problem = nullptr;
+  if (fstat(fileno(file), &status) != 0)
+    problem = std::strerror(errno);
+  else if (S_ISDIR(status.st_mode))
+    problem = "it is a folder, not a file";
+  else if (!S_ISREG(status.st_mode))
+    problem = "it is not a regular file";
+  else if (status.st_size == 0)
+    problem = "the file is empty";
+  else if (std::fgetc(file) == EOF)
+    problem = std::ferror(file) ? std::strerror(errno) : "the file is empty";
+  std::fclose(file);
+  return problem;
+}
+
 int film_check_assets(const char* program_name) {
   for (const char* path : film_asset_files) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
-      std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name, path,
-                   "missing or unreadable (run the film from its build folder)");
+    errno = 0;
+    if (const char* problem = asset_problem(path)) {
+      std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name, path, problem);
       return 0;
     }
-    std::fclose(file);
   }
   return 1;
 }
@@ -79,22 +114,35 @@ int film_create(film_layers* layers, const char* program_name) {
   layers->atmosphere_layer = layer(width >> 1, height >> 1);
   layers->sun_flare_layer = layer(width >> 1, height >> 1);
   layers->depth_of_field_layer = layer(width, height);
+  step_done("layers");
 
   create_programs();
+  step_done("programs");
 
+  static const char* const tile_names[4] = {"terrain tile 1", "terrain tile 2", "terrain tile 3",
+                                            "terrain tile 4"};
   terrains[0] = mesh(terrain_generator, 256, 256);
+  step_done(tile_names[0]);
   for (int i = 1; i < 4; ++i) {
     set_terrain_seed(0.0f, static_cast<float>(i));
     terrains[i] = mesh(terrain_generator, 256, 256);
+    step_done(tile_names[i]);
   }
 
   terrain_normal_map = load_texture("normal-map.tga");
+  step_done("normal-map.tga");
   spaceship = load_mesh("spaceship.obj");
+  step_done("spaceship.obj");
   spaceship_texture = load_texture("spaceship.tga");
+  step_done("spaceship.tga");
   spaceship_normal_map = load_texture("spaceship-normal-map.tga");
+  step_done("spaceship-normal-map.tga");
   orvane = load_mesh("orvane.obj");
+  step_done("orvane.obj");
   kelthar = load_mesh("kelthar.obj");
+  step_done("kelthar.obj");
   ring = load_mesh("ring.obj");
+  step_done("ring.obj");
   if (!loaded(program_name, "greetings.obj", greetings) ||
       !loaded(program_name, "spaceship.obj", spaceship) ||
       !loaded(program_name, "orvane.obj", orvane) ||
@@ -115,19 +163,26 @@ void film_frame(const film_layers* layers, script_state* script) {
   perspective(TVJAYSLH[0], TVJAYSLH[1], 1.7777778f);
 
   script_step(script, TIME, FRAME_INTERVAL, true);
+  step_done("scene");
 
   generate_atmosphere(layers->atmosphere_layer);
+  step_done("atmosphere");
   generate_sun_flare(layers->atmosphere_layer, layers->sun_flare_layer);
+  step_done("flare");
   post_process(layers->atmosphere_layer, layers->sun_flare_layer, layers->composite_layer,
                script->noise_amount);
+  step_done("composite");
   apply_depth_of_field(layers->composite_layer, P4E6JEEC, layers->depth_of_field_layer, 12.0f,
                        16.0f, 135.0f, script->aberration);
+  step_done("depth of field");
 
   glUseProgram(radial_blur);
   glUniform1f(glGetUniformLocation(radial_blur, "_time"), TIME);
   glUniform1f(glGetUniformLocation(radial_blur, "_speed"), script->speed * 0.25f);
   glUseProgram(0);
   transform(layers->depth_of_field_layer, layers->composite_layer, radial_blur);
+  step_done("radial blur");
 
   blit_to_back_buffer(layers->composite_layer);
+  step_done("present");
 }

@@ -50,3 +50,9 @@ int film_create(film_layers* layers, const char* program_name);
 // result onto the window: scene, script, pass chain, presentation copy. The
 // script's state advances by one frame.
 void film_frame(const film_layers* layers, script_state* script);
+
+// Null unless set: then film_create and film_frame call it after each of their
+// steps with the step's name (the layers, the programs, each terrain tile and
+// asset; the scene, each pass of the chain, the presentation copy), so that a
+// measuring tool can time them. It changes nothing that they draw.
+extern void (*film_step_hook)(const char* step);
