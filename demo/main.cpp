@@ -17,6 +17,12 @@ static const int width = FILM_WIDTH;
 static const int height = FILM_HEIGHT;
 static const char* const program_name = FILM_HEIGHT == 720 ? "demo720" : "demo1080";
 
+// In builds that check GL errors, each step of the frame reports the errors
+// it raised under its own name.
+static void report_gl_errors_of(const char* step) {
+  toolkit_gl_stage(step);
+}
+
 int main(int, char**) {
   TVJAYSLH[0] = width;
   TVJAYSLH[1] = height;
@@ -34,7 +40,9 @@ int main(int, char**) {
   }
   window_framebuffer_size(&toolkit_present_size[0], &toolkit_present_size[1]);
 
+  if (toolkit_gl_checks) film_step_hook = report_gl_errors_of;
   run_bar_screen(P744X1EL, false);
+  toolkit_gl_stage("loading");
 
   film_layers layers{};
   if (!film_create(&layers, program_name)) {
@@ -53,12 +61,14 @@ int main(int, char**) {
 
     if (film_is_over()) break;
     window_swap();
+    toolkit_gl_stage("swap");
     if (window_escape_down() || window_close_requested()) break;
   }
 
   glDisable(GL_DEPTH_TEST);
   glDisable(GL_CULL_FACE);
   run_bar_screen(FDC2CHR7, true);
+  toolkit_gl_stage("unloading");
   window_terminate();
   return 0;
 }

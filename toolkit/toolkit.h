@@ -50,6 +50,31 @@ void window_terminate();
 // missing or not a readable TGA image, leaving the texture without an image.
 int window_load_texture(const char* path);
 
+// A TGA image decoded for upload: power-of-two sides, bottom row first, and
+// its whole mipmap chain (largest level first, down to 1 x 1) in one block.
+struct tga_image {
+  unsigned char* pixels;  // every level, one after another; free with window_free_tga
+  int width;              // of level 0
+  int height;
+  int channels;  // bytes per pixel: 1 luminance, 2 luminance-alpha, 3 RGB, 4 RGBA
+  int level_count;
+};
+// The CPU part of window_load_texture: checks the TGA bytes, decodes them,
+// resamples to power-of-two sides no larger than max_size (0: no limit) and
+// builds the mipmap chain. Needs no GL. Returns null on success, otherwise a
+// short reason (and *out holds nothing).
+const char* window_decode_tga(const unsigned char* bytes, size_t size, int max_size,
+                              tga_image* out);
+void window_free_tga(tga_image* image);
+
+// GL error reports by stage. While toolkit_gl_checks is non-zero (it starts
+// so in builds made with FILM_GL_DEBUG, which also ask for a debug context),
+// toolkit_gl_stage reports on stderr every GL error raised since its last
+// call, naming the stage just finished, and returns how many it found. While
+// it is zero the call does nothing and returns 0.
+extern int toolkit_gl_checks;
+int toolkit_gl_stage(const char* stage);
+
 // Checks that the current context offers OpenGL 2.0, framebuffer objects and
 // half-float textures, using only OpenGL 1.1 calls. Returns null when it does,
 // otherwise a short reason suitable for an error line.

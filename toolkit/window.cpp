@@ -14,10 +14,17 @@
 #include <stb_image.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#ifndef FILM_GL_DEBUG
+#define FILM_GL_DEBUG 0
+#endif
+
+int toolkit_gl_checks = FILM_GL_DEBUG;
 
 static GLFWwindow* window_handle = nullptr;
 static char last_error[256] = "unknown reason";
@@ -28,6 +35,60 @@ static const char* program_name() {
 
 static void remember_error(int, const char* description) {
   std::snprintf(last_error, sizeof last_error, "%s", description ? description : "unknown reason");
+}
+
+// The driver's explanation of the last GL error, from the debug output of a
+// debug context; empty when the context gives none.
+static char last_gl_message[512] = "";
+
+static void GLAPIENTRY remember_gl_message(GLenum, GLenum type, GLuint, GLenum, GLsizei,
+                                           const GLchar* message, const void*) {
+  if (type == GL_DEBUG_TYPE_ERROR && message)
+    std::snprintf(last_gl_message, sizeof last_gl_message, "%s", message);
+}
+
+// Asks the current context for synchronous debug output of its errors. Called
+// before GLEW is initialised, so the entry points come from GLFW.
+static void listen_to_gl_errors() {
+  const auto callback =
+      reinterpret_cast<PFNGLDEBUGMESSAGECALLBACKPROC>(glfwGetProcAddress("glDebugMessageCallback"));
+  if (!callback) return;
+  glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+  callback(remember_gl_message, nullptr);
+}
+
+static const char* gl_error_name(GLenum error) {
+  switch (error) {
+    case GL_INVALID_ENUM:
+      return "GL_INVALID_ENUM";
+    case GL_INVALID_VALUE:
+      return "GL_INVALID_VALUE";
+    case GL_INVALID_OPERATION:
+      return "GL_INVALID_OPERATION";
+    case GL_STACK_OVERFLOW:
+      return "GL_STACK_OVERFLOW";
+    case GL_STACK_UNDERFLOW:
+      return "GL_STACK_UNDERFLOW";
+    case GL_OUT_OF_MEMORY:
+      return "GL_OUT_OF_MEMORY";
+    case GL_INVALID_FRAMEBUFFER_OPERATION:
+      return "GL_INVALID_FRAMEBUFFER_OPERATION";
+    default:
+      return "an unknown GL error";
+  }
+}
+
+int toolkit_gl_stage(const char* stage) {
+  if (!toolkit_gl_checks) return 0;
+  int found = 0;
+  // A lost context keeps answering GL_CONTEXT_LOST; the bound keeps this finite.
+  for (GLenum error = glGetError(); error != GL_NO_ERROR && found < 16; error = glGetError()) {
+    ++found;
+    std::fprintf(stderr, "%s: GL error %s in the %s stage%s%s\n", program_name(),
+                 gl_error_name(error), stage, last_gl_message[0] ? ": " : "", last_gl_message);
+    last_gl_message[0] = '\0';
+  }
+  return found;
 }
 
 int window_init() {
@@ -47,6 +108,8 @@ int window_open(int width, int height, int depth_bits, window_mode mode) {
   glfwWindowHint(GLFW_ALPHA_BITS, 8);
   glfwWindowHint(GLFW_DEPTH_BITS, depth_bits);
   glfwWindowHint(GLFW_STENCIL_BITS, 0);
+  // A debug context makes the driver explain each error it raises.
+  if (toolkit_gl_checks) glfwWindowHint(GLFW_OPENGL_DEBUG_CONTEXT, GLFW_TRUE);
   GLFWmonitor* monitor = nullptr;
   if (mode == WINDOW_FULLSCREEN) {
     monitor = glfwGetPrimaryMonitor();
@@ -65,6 +128,7 @@ int window_open(int width, int height, int depth_bits, window_mode mode) {
     return 0;
   }
   glfwMakeContextCurrent(window_handle);
+  if (toolkit_gl_checks) listen_to_gl_errors();
   return 1;
 }
 
@@ -199,8 +263,8 @@ static bool read_file(const char* path, std::vector<unsigned char>* bytes) {
 // Checks that a TGA file holds all the pixels its header promises. The
 // decoder fills missing bytes with zeros instead of failing, so a cut-off
 // file would otherwise load as a black or partly black image.
-static const char* tga_problem(const std::vector<unsigned char>& file) {
-  if (file.size() < 18) return "too short for a TGA header";
+static const char* tga_problem(const unsigned char* file, size_t size) {
+  if (size < 18) return "too short for a TGA header";
   const unsigned id_length = file[0];
   const unsigned map_type = file[1];
   const unsigned image_type = file[2];
@@ -220,48 +284,41 @@ static const char* tga_problem(const std::vector<unsigned char>& file) {
   const size_t pixels = static_cast<size_t>(width) * height;
   size_t at =
       18 + id_length + (map_type ? static_cast<size_t>(map_length) * ((map_bits + 7) / 8) : 0);
-  if (at > file.size()) return "the file ends inside its header";
+  if (at > size) return "the file ends inside its header";
   if (!(image_type & 8)) {
-    if (file.size() - at < pixels * pixel_bytes) return "the file holds fewer pixels than its size";
+    if (size - at < pixels * pixel_bytes) return "the file holds fewer pixels than its size";
     return nullptr;
   }
   // Run-length packets: a count byte, then one pixel repeated or raw pixels.
   for (size_t done = 0; done < pixels;) {
-    if (at >= file.size()) return "the file holds fewer pixels than its size";
+    if (at >= size) return "the file holds fewer pixels than its size";
     const unsigned packet = file[at++];
     const size_t count = (packet & 0x7f) + 1;
     const size_t bytes = (packet & 0x80) ? pixel_bytes : count * pixel_bytes;
-    if (file.size() - at < bytes) return "the file holds fewer pixels than its size";
+    if (size - at < bytes) return "the file holds fewer pixels than its size";
     at += bytes;
     done += count;
   }
   return nullptr;
 }
 
-int window_load_texture(const char* path) {
-  std::vector<unsigned char> file;
-  errno = 0;
-  if (!read_file(path, &file)) {
-    std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name(), path,
-                 errno ? std::strerror(errno) : "read error");
-    return 0;
-  }
-  if (const char* problem = tga_problem(file)) {
-    std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name(), path, problem);
-    return 0;
-  }
+const char* window_decode_tga(const unsigned char* bytes, size_t size, int max_size,
+                              tga_image* out) {
+  *out = tga_image{};
+  if (const char* problem = tga_problem(bytes, size)) return problem;
+  if (size > static_cast<size_t>(INT32_MAX)) return "the file is too large";
   int width = 0, height = 0, channels = 0;
   stbi_set_flip_vertically_on_load(1);  // bottom row first, as GL stores textures
-  unsigned char* decoded = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &width,
-                                                 &height, &channels, 0);
+  unsigned char* decoded =
+      stbi_load_from_memory(bytes, static_cast<int>(size), &width, &height, &channels, 0);
   if (!decoded) {
     const char* reason = stbi_failure_reason();
-    std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name(), path,
-                 reason ? reason : "not a TGA image");
-    return 0;
+    return reason ? reason : "not a TGA image";
   }
-  GLint max_size = 0;
-  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+  if (channels < 1 || channels > 4) {
+    stbi_image_free(decoded);
+    return "unsupported number of channels";
+  }
   int pot_width = next_power_of_two(width), pot_height = next_power_of_two(height);
   while (max_size > 0 && pot_width > max_size) pot_width >>= 1;
   while (max_size > 0 && pot_height > max_size) pot_height >>= 1;
@@ -272,20 +329,67 @@ int window_load_texture(const char* path) {
     level = resample(decoded, width, height, channels, pot_width, pot_height);
   stbi_image_free(decoded);
 
-  static const GLenum formats[5] = {0, GL_LUMINANCE, GL_LUMINANCE_ALPHA, GL_RGB, GL_RGBA};
-  const GLenum format = formats[channels];
-  GLint alignment = 4;
-  glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
-  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  int w = pot_width, h = pot_height;
-  for (int mip = 0;; ++mip) {
-    glTexImage2D(GL_TEXTURE_2D, mip, static_cast<GLint>(format), w, h, 0, format, GL_UNSIGNED_BYTE,
-                 level.data());
+  // Every level, largest first, down to 1 x 1, in one block.
+  size_t total = 0;
+  int levels = 0;
+  for (int w = pot_width, h = pot_height;; w = w > 1 ? w / 2 : 1, h = h > 1 ? h / 2 : 1) {
+    total += static_cast<size_t>(w) * h * channels;
+    ++levels;
     if (w == 1 && h == 1) break;
+  }
+  out->pixels = static_cast<unsigned char*>(toolkit_allocate(total));
+  out->width = pot_width;
+  out->height = pot_height;
+  out->channels = channels;
+  out->level_count = levels;
+  unsigned char* at = out->pixels;
+  int w = pot_width, h = pot_height;
+  for (int mip = 0; mip < levels; ++mip) {
+    std::memcpy(at, level.data(), level.size());
+    at += level.size();
+    if (mip + 1 == levels) break;
     level = halve(level, w, h, channels);
     w = w > 1 ? w / 2 : 1;
     h = h > 1 ? h / 2 : 1;
   }
+  return nullptr;
+}
+
+void window_free_tga(tga_image* image) {
+  std::free(image->pixels);
+  *image = tga_image{};
+}
+
+int window_load_texture(const char* path) {
+  std::vector<unsigned char> file;
+  errno = 0;
+  if (!read_file(path, &file)) {
+    std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name(), path,
+                 errno ? std::strerror(errno) : "read error");
+    return 0;
+  }
+  GLint max_size = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+  tga_image image;
+  if (const char* problem = window_decode_tga(file.data(), file.size(), max_size, &image)) {
+    std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name(), path, problem);
+    return 0;
+  }
+  static const GLenum formats[5] = {0, GL_LUMINANCE, GL_LUMINANCE_ALPHA, GL_RGB, GL_RGBA};
+  const GLenum format = formats[image.channels];
+  GLint alignment = 4;
+  glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  const unsigned char* level = image.pixels;
+  int w = image.width, h = image.height;
+  for (int mip = 0; mip < image.level_count; ++mip) {
+    glTexImage2D(GL_TEXTURE_2D, mip, static_cast<GLint>(format), w, h, 0, format, GL_UNSIGNED_BYTE,
+                 level);
+    level += static_cast<size_t>(w) * h * image.channels;
+    w = w > 1 ? w / 2 : 1;
+    h = h > 1 ? h / 2 : 1;
+  }
   glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+  window_free_tga(&image);
   return 1;
 }

@@ -1,0 +1,435 @@
+// startup_test.cpp: the players started in conditions they cannot run in, and
+// on screens they were not built for. Each case runs demo720 or demo1080 from
+// the build folder as a child process with a short time limit and checks its
+// exit status and its one line on stderr.
+//
+// The screen cases use a private Xvfb server with one 1280 x 720 screen and no
+// window manager, so they do not depend on the display the tests run under.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "demo/assets.h"
+#include "gl_fixture.h"
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_PNG
+#include <stb_image.h>
+
+// Last: Xlib defines short macro names (None, Bool, Status) that other headers use.
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/Xatom.h>
+// clang-format on
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The build folder: tests run there, next to the programs and their assets.
+const fs::path build_folder = fs::current_path();
+
+struct run_result {
+  int status = -1;                 // exit status, or -1 when killed or not exited
+  bool timed_out = false;          // killed at the time limit
+  std::vector<std::string> lines;  // stderr lines that start with the program's name
+  std::string output;              // all of stdout and stderr
+};
+
+// One environment change: a value, or null to unset the variable.
+struct env_change {
+  const char* name;
+  const char* value;
+};
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Runs a program of the build folder in `folder` with the environment changes,
+// killing it after `limit` seconds. While it runs, `watch` is called about
+// every 50 ms with its process id and the seconds since its start.
+run_result run_program(const std::string& program, const fs::path& folder,
+                       const std::vector<env_change>& env, double limit,
+                       const std::function<void(pid_t, double)>& watch = {}) {
+  const fs::path output = fs::temp_directory_path() / ("startup-test-" + std::to_string(getpid()));
+  const std::string path = (build_folder / program).string();
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    for (const env_change& change : env) {
+      if (change.value)
+        setenv(change.name, change.value, 1);
+      else
+        unsetenv(change.name);
+    }
+    const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) _exit(126);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    execl(path.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  run_result result;
+  const auto start = std::chrono::steady_clock::now();
+  int status = 0;
+  for (;;) {
+    const pid_t done = waitpid(child, &status, WNOHANG);
+    if (done == child) break;
+    if (seconds_since(start) > limit) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      result.timed_out = true;
+      break;
+    }
+    if (watch) watch(child, seconds_since(start));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (!result.timed_out && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  std::ifstream in(output);
+  std::stringstream text;
+  text << in.rdbuf();
+  result.output = text.str();
+  std::istringstream lines(result.output);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind(program + ":", 0) == 0) result.lines.push_back(line);
+  fs::remove(output);
+  return result;
+}
+
+// A folder holding links to the eight asset files, for breaking one of them.
+struct asset_folder {
+  fs::path path;
+  asset_folder() {
+    path = fs::temp_directory_path() / ("startup-assets-" + std::to_string(getpid()));
+    fs::remove_all(path);
+    fs::create_directories(path);
+    for (const char* name : film_asset_files) fs::create_symlink(build_folder / name, path / name);
+  }
+  ~asset_folder() { fs::remove_all(path); }
+  fs::path replace(const char* name) {
+    fs::remove(path / name);
+    return path / name;
+  }
+};
+
+// The Xlib calls the screen cases need, taken from the library the window
+// layer already loaded (the tests link no X library of their own).
+struct xlib {
+  void* library = dlopen("libX11.so.6", RTLD_NOW | RTLD_GLOBAL);
+  template <typename F>
+  F* get(const char* name) {
+    return reinterpret_cast<F*>(library ? dlsym(library, name) : nullptr);
+  }
+};
+
+// A private Xvfb server with one screen of the given size.
+struct private_screen {
+  pid_t server = -1;
+  std::string display;
+
+  private_screen(int width, int height) {
+    int pipe_ends[2];
+    if (pipe(pipe_ends) != 0) return;
+    server = fork();
+    if (server == 0) {
+      close(pipe_ends[0]);
+      const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+      const std::string fd = std::to_string(pipe_ends[1]);
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
+             "tcp", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(pipe_ends[1]);
+    // The server writes its display number once it accepts connections.
+    char number[16] = {};
+    ssize_t got = 0;
+    for (ssize_t n; got < 15 && (n = read(pipe_ends[0], number + got, 15 - got)) > 0;) got += n;
+    close(pipe_ends[0]);
+    if (got > 0 && number[0] >= '0' && number[0] <= '9')
+      display = ":" + std::to_string(std::atoi(number));
+  }
+  ~private_screen() {
+    if (server > 0) {
+      kill(server, SIGTERM);
+      waitpid(server, nullptr, 0);
+    }
+  }
+};
+
+// The screen as 8-bit grey or RGB pixels, top row first, through ffmpeg,
+// optionally cropped and scaled by the filter.
+std::vector<unsigned char> grab(const std::string& display, const std::string& filter,
+                                const char* pixel_format, size_t expected_bytes) {
+  const fs::path raw = fs::temp_directory_path() / ("startup-grab-" + std::to_string(getpid()));
+  const std::string command = "ffmpeg -loglevel error -f x11grab -video_size 1280x720 -i " +
+                              display + " -frames:v 1 -vf " + filter + " -pix_fmt " + pixel_format +
+                              " -f rawvideo -y " + raw.string() + " 2>/dev/null";
+  std::vector<unsigned char> bytes;
+  if (std::system(command.c_str()) == 0) {
+    std::ifstream in(raw, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  fs::remove(raw);
+  if (bytes.size() != expected_bytes) bytes.clear();
+  return bytes;
+}
+
+TEST(StartupFaults, AMissingOrUnusableAssetEndsTheProgramBeforeAnyWindowNamingTheFile) {
+  struct fault {
+    const char* name;
+    std::function<void(const fs::path&)> make;  // creates the broken file
+    const char* reason;
+  };
+  const std::vector<fault> faults = {
+      {"ring.obj", [](const fs::path&) {}, "no such file"},
+      {"spaceship.tga", [](const fs::path& p) { fs::create_directory(p); },
+       "it is a folder, not a file"},
+      {"greetings.obj", [](const fs::path& p) { std::ofstream{p}; }, "the file is empty"},
+      {"normal-map.tga", [](const fs::path& p) { fs::create_symlink("nowhere.tga", p); },
+       "no such file"},
+  };
+  for (const fault& f : faults) {
+    SCOPED_TRACE(f.name);
+    asset_folder folder;
+    f.make(folder.replace(f.name));
+    // No display at all: the asset check must come first, so its line is the
+    // one printed, and no window could have been opened.
+    const run_result result = run_program("demo720", folder.path, {{"DISPLAY", nullptr}}, 10.0);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.status, 1);
+    ASSERT_EQ(result.lines.size(), 1u) << result.output;
+    EXPECT_EQ(
+        result.lines[0].rfind(std::string("demo720: cannot read ") + f.name + ": " + f.reason, 0),
+        0u)
+        << result.lines[0];
+  }
+}
+
+TEST(StartupFaults, AnUnreadableAssetIsNamed) {
+  if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the superuser";
+  asset_folder folder;
+  const fs::path path = folder.replace("kelthar.obj");
+  std::ofstream{path} << "v 0 0 0\n";
+  fs::permissions(path, fs::perms::none);
+  const run_result result = run_program("demo720", folder.path, {{"DISPLAY", nullptr}}, 10.0);
+  EXPECT_EQ(result.status, 1);
+  ASSERT_EQ(result.lines.size(), 1u) << result.output;
+  EXPECT_EQ(result.lines[0], "demo720: cannot read kelthar.obj: Permission denied");
+}
+
+TEST(StartupFaults, NoDisplayEndsTheProgramWithOneLine) {
+  const run_result result = run_program("demo720", build_folder, {{"DISPLAY", nullptr}}, 10.0);
+  EXPECT_FALSE(result.timed_out);
+  EXPECT_EQ(result.status, 1);
+  ASSERT_EQ(result.lines.size(), 1u) << result.output;
+  EXPECT_EQ(result.lines[0].rfind("demo720: cannot start the window system: ", 0), 0u)
+      << result.lines[0];
+  EXPECT_NE(result.lines[0].find("DISPLAY"), std::string::npos) << result.lines[0];
+}
+
+TEST(StartupFaults, AnOpenGLWithoutWhatTheFilmNeedsIsNamed) {
+  private_screen screen(1280, 720);
+  ASSERT_FALSE(screen.display.empty()) << "cannot start Xvfb";
+  struct limited_gl {
+    const char* version;
+    const char* extensions;
+    const char* reason;
+  };
+  const limited_gl cases[] = {
+      {"1.5", "", "OpenGL 2.0 is not available"},
+      {"2.1", "-GL_ARB_framebuffer_object -GL_EXT_framebuffer_object",
+       "framebuffer objects are not available"},
+      {"2.1", "-GL_ARB_texture_float", "half-float textures are not available"},
+  };
+  for (const limited_gl& gl : cases) {
+    SCOPED_TRACE(gl.reason);
+    const run_result result = run_program("demo720", build_folder,
+                                          {{"DISPLAY", screen.display.c_str()},
+                                           {"MESA_GL_VERSION_OVERRIDE", gl.version},
+                                           {"MESA_EXTENSION_OVERRIDE", gl.extensions}},
+                                          20.0);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.status, 1);
+    ASSERT_EQ(result.lines.size(), 1u) << result.output;
+    EXPECT_EQ(result.lines[0],
+              std::string("demo720: this OpenGL cannot run the film: ") + gl.reason);
+  }
+}
+
+// Asks the program's top-level window to close, as a window manager does: a
+// WM_DELETE_WINDOW client message. Returns whether a window of the process
+// was found and asked.
+bool request_close(const std::string& display_name, pid_t pid) {
+  xlib x;
+  auto open_display = x.get<decltype(XOpenDisplay)>("XOpenDisplay");
+  auto close_display = x.get<decltype(XCloseDisplay)>("XCloseDisplay");
+  auto intern_atom = x.get<decltype(XInternAtom)>("XInternAtom");
+  auto query_tree = x.get<decltype(XQueryTree)>("XQueryTree");
+  auto get_property = x.get<decltype(XGetWindowProperty)>("XGetWindowProperty");
+  auto free_x = x.get<decltype(XFree)>("XFree");
+  auto send_event = x.get<decltype(XSendEvent)>("XSendEvent");
+  auto flush = x.get<decltype(XFlush)>("XFlush");
+  auto default_root = x.get<decltype(XDefaultRootWindow)>("XDefaultRootWindow");
+  if (!open_display || !close_display || !intern_atom || !query_tree || !get_property || !free_x ||
+      !send_event || !flush || !default_root)
+    return false;
+  Display* display = open_display(display_name.c_str());
+  if (!display) return false;
+  const Atom pid_atom = intern_atom(display, "_NET_WM_PID", False);
+  const Atom protocols = intern_atom(display, "WM_PROTOCOLS", False);
+  const Atom delete_window = intern_atom(display, "WM_DELETE_WINDOW", False);
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  bool asked = false;
+  if (query_tree(display, default_root(display), &root, &parent, &children, &count)) {
+    for (unsigned i = 0; i < count && !asked; ++i) {
+      Atom type = 0;
+      int format = 0;
+      unsigned long items = 0, left = 0;
+      unsigned char* value = nullptr;
+      if (get_property(display, children[i], pid_atom, 0, 1, False, XA_CARDINAL, &type, &format,
+                       &items, &left, &value) == Success &&
+          value && items == 1 &&
+          static_cast<pid_t>(*reinterpret_cast<unsigned long*>(value)) == pid) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = children[i];
+        event.xclient.message_type = protocols;
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(delete_window);
+        event.xclient.data.l[1] = CurrentTime;
+        asked = send_event(display, children[i], False, NoEventMask, &event) != 0;
+      }
+      if (value) free_x(value);
+    }
+    if (children) free_x(children);
+  }
+  flush(display);
+  close_display(display);
+  return asked;
+}
+
+TEST(StartupFaults, AWindowClosedByTheSystemEndsTheFilmCleanly) {
+  private_screen screen(1280, 720);
+  ASSERT_FALSE(screen.display.empty()) << "cannot start Xvfb";
+  // Past the loading bar and the film's start-up, the close request comes
+  // once, as a window manager would send it.
+  bool asked = false;
+  double asked_at = 0.0;
+  const run_result result =
+      run_program("demo720", build_folder, {{"DISPLAY", screen.display.c_str()}}, 60.0,
+                  [&](pid_t pid, double seconds) {
+                    if (!asked && seconds > 8.0) {
+                      asked = request_close(screen.display, pid);
+                      asked_at = seconds;
+                    }
+                  });
+  EXPECT_TRUE(asked) << "no window of demo720 was found";
+  EXPECT_FALSE(result.timed_out) << "still running " << 60.0 - asked_at << " s after the request";
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_TRUE(result.lines.empty()) << result.output;
+}
+
+// Mean absolute difference of two RGB images of the same size, 0 to 255.
+double difference(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b) {
+  double sum = 0.0;
+  for (size_t i = 0; i < a.size(); ++i) sum += std::abs(static_cast<int>(a[i]) - b[i]);
+  return sum / static_cast<double>(a.size());
+}
+
+// What a screen would show if the picture were not scaled but drawn at its
+// own size from the bottom-left corner: the bottom-left part of the picture,
+// of the screen's size, stretched here to the image's size for comparison.
+std::vector<unsigned char> cropped_corner(const std::vector<unsigned char>& rgb, int width,
+                                          int height, double fraction_x, double fraction_y) {
+  std::vector<unsigned char> out(rgb.size());
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const int sx = static_cast<int>(x * fraction_x);
+      const int sy = height - 1 - static_cast<int>((height - 1 - y) * fraction_y);
+      for (int c = 0; c < 3; ++c)
+        out[(static_cast<size_t>(y) * width + x) * 3 + c] =
+            rgb[(static_cast<size_t>(sy) * width + sx) * 3 + c];
+    }
+  return out;
+}
+
+TEST(SmallerScreen, Demo1080ShowsTheCentredBarAndTheWholePictureOnA1280x720Screen) {
+  private_screen screen(1280, 720);
+  ASSERT_FALSE(screen.display.empty()) << "cannot start Xvfb";
+  constexpr int small_width = 160, small_height = 90;
+  // The loading bar while it grows, in the 512 x 4 box centred on the screen,
+  // and the picture about ten seconds in.
+  int bar_lit = 0;
+  std::vector<unsigned char> picture;
+  const run_result result =
+      run_program("demo1080", build_folder, {{"DISPLAY", screen.display.c_str()}}, 90.0,
+                  [&](pid_t pid, double seconds) {
+                    if (bar_lit == 0 && seconds > 0.8) {
+                      const auto bar = grab(screen.display, "crop=512:4:384:358", "gray", 512 * 4);
+                      for (unsigned char v : bar) bar_lit += v > 200;
+                      if (bar_lit >= 2048) bar_lit = 0;  // full already, or an outline: look again
+                    }
+                    if (picture.empty() && seconds > 10.0) {
+                      picture = grab(screen.display,
+                                     "scale=" + std::to_string(small_width) + ":" +
+                                         std::to_string(small_height) + ":flags=area",
+                                     "rgb24", small_width * small_height * 3);
+                      request_close(screen.display, pid);
+                    }
+                  });
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_GT(bar_lit, 0) << "no growing bar in the centre of the screen";
+  ASSERT_FALSE(picture.empty()) << "no screenshot of the film";
+
+  // The same stretch of the film captured at the small size, a still every
+  // half second: the screenshot, whatever the moment, must look like one of
+  // them scaled down, and less like the cropped corner of any of them.
+  const fs::path stills =
+      fs::temp_directory_path() / ("startup-stills-" + std::to_string(getpid()));
+  std::string moments;
+  for (int i = 1; i <= 40; ++i) moments += (i > 1 ? "," : "") + std::to_string(i * 0.5);
+  const std::string command = "./demo-capture --size 160x90 --fps 10 --out " + stills.string() +
+                              " --at " + moments + " 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  double best_scaled = 1e9, best_cropped = 1e9;
+  for (const auto& entry : fs::directory_iterator(stills)) {
+    int w = 0, h = 0, n = 0;
+    unsigned char* pixels = stbi_load(entry.path().c_str(), &w, &h, &n, 3);
+    ASSERT_TRUE(pixels);
+    const std::vector<unsigned char> still(pixels, pixels + static_cast<size_t>(w) * h * 3);
+    stbi_image_free(pixels);
+    ASSERT_EQ(w, small_width);
+    best_scaled = std::min(best_scaled, difference(picture, still));
+    best_cropped =
+        std::min(best_cropped,
+                 difference(picture, cropped_corner(still, w, h, 1280.0 / 1920.0, 720.0 / 1080.0)));
+  }
+  fs::remove_all(stills);
+  std::printf("screenshot against the nearest still: %.1f scaled, %.1f as a cropped corner\n",
+              best_scaled, best_cropped);
+  EXPECT_LT(best_scaled, 0.6 * best_cropped);
+  EXPECT_LT(best_scaled, 30.0);
+}
+
+}  // namespace
