@@ -571,6 +571,15 @@ std::string clock_text(double seconds) {
   return text;
 }
 
+// Whether the progress line is on screen, unfinished.
+bool progress_open = false;
+
+// Ends the progress line, so that a message starts on a line of its own.
+void end_progress() {
+  if (progress_open) std::fputc('\n', stderr);
+  progress_open = false;
+}
+
 void show_progress(long done, long total, double elapsed) {
   const int bar_width = 30;
   const int filled = static_cast<int>(bar_width * done / std::max(total, 1L));
@@ -581,6 +590,7 @@ void show_progress(long done, long total, double elapsed) {
   const std::string left = rate > 0 ? clock_text((total - done) / rate) : "?";
   std::fprintf(stderr, "\r%s: [%s] %ld/%ld frames  %.2f frames/s  %s left ", program_name, bar,
                done, total, rate, left.c_str());
+  progress_open = true;
 }
 
 // What the frames go to: the encoder's pipe or numbered PNG files.
@@ -598,8 +608,9 @@ bool emit_frame(frame_sink* sink, const unsigned char* rgba, long number) {
   bool written;
   if (sink->child) {
     written = write_all(sink->child->input, sink->rgb.data(), sink->rgb.size());
+    if (!written && !stop_signal) end_progress();
     if (!written && !stop_signal)
-      std::fprintf(stderr, "\n%s: %s stopped reading frames (%s)\n", program_name,
+      std::fprintf(stderr, "%s: %s stopped reading frames (%s)\n", program_name,
                    options.ffmpeg.c_str(), std::strerror(errno));
   } else {
     char name[32];
@@ -607,7 +618,10 @@ bool emit_frame(frame_sink* sink, const unsigned char* rgba, long number) {
     const std::string path = (std::filesystem::path(options.target) / name).string();
     written = stbi_write_png(path.c_str(), options.width, options.height, 3, sink->rgb.data(),
                              options.width * 3) != 0;
-    if (!written) std::fprintf(stderr, "\n%s: cannot write %s\n", program_name, path.c_str());
+    if (!written) {
+      end_progress();
+      std::fprintf(stderr, "%s: cannot write %s\n", program_name, path.c_str());
+    }
   }
   sink->write_seconds += seconds_now() - start;
   return written;
@@ -684,7 +698,7 @@ int capture_film(const capture_options& options) {
     reader_release(&reader);
   }
   const double elapsed = seconds_now() - start;
-  std::fprintf(stderr, "\n");
+  end_progress();
   window_terminate();
 
   if (!ok) {
@@ -949,7 +963,7 @@ int run_benchmark(const capture_options& options) {
   std::printf("%8s", "moment");
   for (const char* name : timer.names)
     std::printf(" %*s", std::max(8, int(std::strlen(name))), name);
-  std::printf(" %10s %12s\n", "passes sum", "whole frame");
+  std::printf(" %10s %12s\n", "steps sum", "whole frame");
   for (size_t m = 0; m < rows.size(); ++m) {
     std::printf("%6g s", moments[m]);
     for (int i = 0; i < frame_steps; ++i)

@@ -1,14 +1,23 @@
-// demo-capture as a user runs it: stills at chosen moments, and its answers
-// to bad options. Runs the program built next to the film.
+// demo-capture as a user runs it: stills at chosen moments, the whole film as
+// PNG frames and as a video, its answers to bad options and to an ffmpeg that
+// fails. Runs the program built next to the film.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
@@ -23,9 +32,9 @@ struct run_result {
   std::string output;
 };
 
-// Runs demo-capture with the arguments, capturing stdout and stderr.
-run_result run_capture(const std::string& arguments) {
-  const std::string command = "./demo-capture " + arguments + " 2>&1";
+// Runs a shell command, capturing stdout and stderr.
+run_result run_command(const std::string& command_line) {
+  const std::string command = command_line + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   run_result result{-1, ""};
   if (!pipe) return result;
@@ -35,6 +44,54 @@ run_result run_capture(const std::string& arguments) {
   const int status = pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+// Runs demo-capture with the arguments, capturing stdout and stderr.
+run_result run_capture(const std::string& arguments) {
+  return run_command("./demo-capture " + arguments);
+}
+
+// A fresh, empty scratch folder named after the test.
+std::filesystem::path scratch(const std::string& name) {
+  const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("capture_test_" + name + "_" + std::to_string(getpid()));
+  std::filesystem::remove_all(path);
+  std::filesystem::create_directories(path);
+  return path;
+}
+
+std::vector<std::string> names_in(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// An executable shell script.
+void write_script(const std::filesystem::path& path, const std::string& body) {
+  std::ofstream(path) << "#!/bin/sh\n" << body;
+  chmod(path.c_str(), 0755);
+}
+
+bool on_path(const char* program) {
+  return run_command(std::string("command -v ") + program + " >/dev/null").status == 0;
+}
+
+// Largest difference of any channel of two 8-bit images of the same size.
+int largest_difference(const std::string& a_path, const std::string& b_path) {
+  int aw, ah, bw, bh, channels;
+  unsigned char* a = stbi_load(a_path.c_str(), &aw, &ah, &channels, 3);
+  unsigned char* b = stbi_load(b_path.c_str(), &bw, &bh, &channels, 3);
+  int largest = 256;
+  if (a && b && aw == bw && ah == bh) {
+    largest = 0;
+    for (size_t i = 0; i < static_cast<size_t>(aw) * ah * 3; ++i)
+      largest = std::max(largest, std::abs(a[i] - b[i]));
+  }
+  stbi_image_free(a);
+  stbi_image_free(b);
+  return largest;
 }
 
 struct image_stats {
@@ -67,6 +124,10 @@ bool load_stats(const std::string& path, image_stats* stats) {
   return true;
 }
 
+double brightness(const image_stats& stats) {
+  return (stats.mean[0] + stats.mean[1] + stats.mean[2]) / 3;
+}
+
 }  // namespace
 
 TEST(Capture, StillsShowBlackThenSkyAndTerrainThenBlack) {
@@ -94,8 +155,16 @@ TEST(Capture, StillsShowBlackThenSkyAndTerrainThenBlack) {
 }
 
 TEST(Capture, BadOptionsEndWithAClearMessageAndStatusTwo) {
-  const char* const bad[] = {"--size 10x", "--size 0x0", "--at 200", "--at 3,x",
-                             "--fps -5",   "--bogus",    "--at"};
+  const char* const bad[] = {"--size 10x",
+                             "--size 0x0",
+                             "--at 200",
+                             "--at 3,x",
+                             "--fps -5",
+                             "--bogus",
+                             "--at",
+                             "--video film.mp4 --size 33x18",
+                             "--video film.mp4 --png frames",
+                             "--benchmark --png frames"};
   for (const char* arguments : bad) {
     const run_result run = run_capture(arguments);
     EXPECT_EQ(run.status, 2) << arguments << ": " << run.output;
@@ -106,6 +175,158 @@ TEST(Capture, BadOptionsEndWithAClearMessageAndStatusTwo) {
 TEST(Capture, HelpExplainsEveryOption) {
   const run_result run = run_capture("--help");
   EXPECT_EQ(run.status, 0);
-  for (const char* option : {"--at", "--size", "--fps", "--out", "--help"})
+  for (const char* option : {"--at", "--size", "--fps", "--out", "--video", "--png", "--benchmark",
+                             "--no-overlap", "--ffmpeg", "--help"})
     EXPECT_NE(run.output.find(option), std::string::npos) << option;
+}
+
+TEST(Capture, PngFramesAreTheWholeFilmWithItsFades) {
+  const std::filesystem::path out = scratch("png");
+  const run_result run =
+      run_capture("--png " + (out / "frames").string() + " --size 32x18 --fps 1");
+  ASSERT_EQ(run.status, 0) << run.output;
+
+  // One frame per second: frame k is drawn at k s, the last at 115 s.
+  const std::vector<std::string> names = names_in(out / "frames");
+  ASSERT_EQ(names.size(), 115u) << run.output;
+  EXPECT_EQ(names.front(), "frame-000001.png");
+  EXPECT_EQ(names.back(), "frame-000115.png");
+  std::vector<double> light(116, 0.0);  // brightness of frame k
+  for (int k = 1; k <= 115; ++k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%06d.png", k);
+    image_stats stats;
+    ASSERT_TRUE(load_stats((out / "frames" / name).string(), &stats)) << name;
+    ASSERT_EQ(stats.width, 32) << name;
+    ASSERT_EQ(stats.height, 18) << name;
+    light[k] = brightness(stats);
+  }
+
+  // Fade-in: the image is scaled by t / 5 up to 5 s, so it grows every
+  // second and the frame at 1 s has a fifth of the light of the one at 5 s.
+  for (int k = 1; k < 5; ++k) EXPECT_LT(light[k], light[k + 1]) << k << " s";
+  EXPECT_NEAR(light[1] / light[5], 0.2, 0.05);
+  // Fade-out: scaled by 1 - (t - 106) / 5 from 106 s, black from 111 s on.
+  for (int k = 107; k <= 110; ++k)
+    EXPECT_NEAR(light[k] / light[106], 1.0 - (k - 106) * 0.2, 0.05) << k << " s";
+  for (int k = 111; k <= 115; ++k) EXPECT_EQ(light[k], 0.0) << k << " s";
+
+  // The frames are the film's, the right way up and in their colours: frame
+  // 13 is the still of 13 s at the same rate (the two read-backs may round a
+  // channel differently by one level).
+  ASSERT_EQ(run_capture("--at 13 --fps 1 --size 32x18 --out " + out.string()).status, 0);
+  EXPECT_LE(largest_difference((out / "frames" / "frame-000013.png").string(),
+                               (out / "still-013.000.png").string()),
+            1);
+  std::filesystem::remove_all(out);
+}
+
+TEST(Capture, FailingFfmpegEndsWithAReasonAndLeavesNoFile) {
+  const std::filesystem::path tools = scratch("tools");
+  std::filesystem::create_directories(tools / "empty");
+  write_script(tools / "ffmpeg", "exit 1\n");
+  // Writes part of its output file, as an encoder that crashes would.
+  write_script(tools / "dies-midway",
+               "for a; do last=$a; done\nhead -c 3000 > \"$last\"\nexit 3\n");
+  write_script(tools / "fails-at-end", "for a; do last=$a; done\ncat > \"$last\"\nexit 1\n");
+  const std::string path = "PATH=" + tools.string() + ":$PATH ";
+  const struct {
+    std::string command;
+    std::string reason;
+  } cases[] = {
+      {path + "./demo-capture", "ffmpeg failed (exit status 1)"},
+      {"./demo-capture --ffmpeg " + (tools / "dies-midway").string(), "(exit status 3)"},
+      {"./demo-capture --ffmpeg " + (tools / "fails-at-end").string(), "(exit status 1)"},
+      {"./demo-capture --ffmpeg " + (tools / "missing").string(), "No such file or directory"},
+      {"PATH=" + (tools / "empty").string() + " ./demo-capture",
+       "cannot run ffmpeg: No such file or directory (install the ffmpeg package)"},
+  };
+  for (const auto& c : cases) {
+    const std::filesystem::path out = scratch("videos");
+    const std::string video = (out / "film.mp4").string();
+    const run_result run = run_command(c.command + " --video " + video + " --size 32x18 --fps 1");
+    EXPECT_EQ(run.status, 1) << c.command << ": " << run.output;
+    EXPECT_NE(run.output.find("demo-capture: "), std::string::npos) << c.command;
+    EXPECT_NE(run.output.find(c.reason), std::string::npos) << c.command << ": " << run.output;
+    // Neither the requested file nor the temporary one is left.
+    EXPECT_EQ(names_in(out), std::vector<std::string>{}) << c.command;
+    std::filesystem::remove_all(out);
+  }
+  std::filesystem::remove_all(tools);
+}
+
+TEST(Capture, TerminatedVideoLeavesNoFile) {
+  const std::filesystem::path out = scratch("terminated");
+  write_script(out / "encoder", "for a; do last=$a; done\ncat > \"$last\"\n");
+  std::filesystem::create_directories(out / "videos");
+  const std::string log = (out / "log.txt").string();
+  const std::string encoder = (out / "encoder").string();
+  const std::string video = (out / "videos" / "film.mp4").string();
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    freopen(log.c_str(), "w", stderr);
+    execl("./demo-capture", "demo-capture", "--video", video.c_str(), "--size", "64x36", "--ffmpeg",
+          encoder.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Wait until frames flow to the encoder, then ask the capture to stop.
+  bool flowing = false;
+  for (int i = 0; i < 600 && !flowing; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::ifstream file(log);
+    std::stringstream text;
+    text << file.rdbuf();
+    flowing = text.str().find("frames/s") != std::string::npos;
+  }
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  std::ifstream file(log);
+  std::stringstream text;
+  text << file.rdbuf();
+  EXPECT_TRUE(flowing) << text.str();
+  ASSERT_TRUE(WIFEXITED(status)) << text.str();
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM) << text.str();
+  EXPECT_NE(text.str().find("interrupted"), std::string::npos) << text.str();
+  EXPECT_EQ(names_in(out / "videos"), std::vector<std::string>{});
+  std::filesystem::remove_all(out);
+}
+
+TEST(Capture, VideoIs115SecondsWithOneFramePerStep) {
+  if (!on_path("ffmpeg") || !on_path("ffprobe")) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::filesystem::path out = scratch("video");
+  const std::string video = (out / "film.mp4").string();
+  const run_result run = run_capture("--video " + video + " --size 32x18 --fps 1");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(names_in(out), std::vector<std::string>{"film.mp4"});
+
+  const run_result probe = run_command(
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+      "stream=codec_name,pix_fmt,width,height,nb_read_frames:format=duration -of "
+      "default=noprint_wrappers=1 " +
+      video);
+  ASSERT_EQ(probe.status, 0) << probe.output;
+  std::istringstream lines(probe.output);
+  std::string line, codec, format;
+  int width = 0, height = 0, frames = 0;
+  double duration = 0;
+  while (std::getline(lines, line)) {
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = line.substr(0, equals), value = line.substr(equals + 1);
+    if (key == "codec_name") codec = value;
+    if (key == "pix_fmt") format = value;
+    if (key == "width") width = std::atoi(value.c_str());
+    if (key == "height") height = std::atoi(value.c_str());
+    if (key == "nb_read_frames") frames = std::atoi(value.c_str());
+    if (key == "duration") duration = std::atof(value.c_str());
+  }
+  EXPECT_EQ(codec, "h264");
+  EXPECT_EQ(format, "yuv420p");
+  EXPECT_EQ(width, 32);
+  EXPECT_EQ(height, 18);
+  EXPECT_EQ(frames, 115);
+  EXPECT_NEAR(duration, 115.0, 0.01) << probe.output;
+  std::filesystem::remove_all(out);
 }
