@@ -17,12 +17,6 @@ static const int width = FILM_WIDTH;
 static const int height = FILM_HEIGHT;
 static const char* const program_name = FILM_HEIGHT == 720 ? "demo720" : "demo1080";
 
-// In builds that check GL errors, each step of the frame reports the errors
-// it raised under its own name.
-static void report_gl_errors_of(const char* step) {
-  toolkit_gl_stage(step);
-}
-
 int main(int, char**) {
   TVJAYSLH[0] = width;
   TVJAYSLH[1] = height;
@@ -40,7 +34,6 @@ int main(int, char**) {
   }
   window_framebuffer_size(&toolkit_present_size[0], &toolkit_present_size[1]);
 
-  if (toolkit_gl_checks) film_step_hook = report_gl_errors_of;
   run_bar_screen(P744X1EL, false);
   toolkit_gl_stage("loading");
 
