@@ -12,6 +12,8 @@ packages=(
   xvfb xauth xdotool x11-utils
   ffmpeg
 )
+# Sanitizer, fuzzing and static-analysis tools: only with --checks (CI).
+if [[ ${1:-} == --checks ]]; then packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck); fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -211,6 +211,7 @@ void extrude_glyph(const std::vector<contour>& contours, double scale, float dep
   for (const contour& given : contours) {
     // Start at a sharp corner if there is one, so the seam of the wall falls on an edge.
     const size_t n = given.size();
+    if (n == 0) continue;  // an empty outline has no wall
     auto is_sharp = [&](size_t i) {
       const point a = given[(i + n - 1) % n], b = given[i], c = given[(i + 1) % n];
       const double ux = b.x - a.x, uy = b.y - a.y, vx = c.x - b.x, vy = c.y - b.y;
