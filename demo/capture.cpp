@@ -486,6 +486,15 @@ bool write_all(int fd, const unsigned char* bytes, size_t count) {
   return true;
 }
 
+// Whether the progress line is on screen, unfinished.
+bool progress_open = false;
+
+// Ends the progress line, so that a message starts on a line of its own.
+void end_progress() {
+  if (progress_open) std::fputc('\n', stderr);
+  progress_open = false;
+}
+
 // Read-back of the final image, 8-bit RGBA, bottom row first.
 struct frame_reader {
   int width, height;
@@ -537,7 +546,13 @@ void reader_start(frame_reader* reader, const layer_record* source, int slot) {
 const unsigned char* reader_map(frame_reader* reader, int slot) {
   if (!reader->overlap) return reader->plain.data();
   glBindBuffer(GL_PIXEL_PACK_BUFFER, reader->buffers[slot]);
-  return static_cast<const unsigned char*>(glMapBuffer(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY));
+  const void* pixels = glMapBuffer(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY);
+  if (!pixels) {
+    end_progress();
+    std::fprintf(stderr, "%s: cannot map the read-back buffer (GL error 0x%x)\n", program_name,
+                 glGetError());
+  }
+  return static_cast<const unsigned char*>(pixels);
 }
 
 void reader_release(frame_reader* reader) {
@@ -569,15 +584,6 @@ std::string clock_text(double seconds) {
   else
     std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
   return text;
-}
-
-// Whether the progress line is on screen, unfinished.
-bool progress_open = false;
-
-// Ends the progress line, so that a message starts on a line of its own.
-void end_progress() {
-  if (progress_open) std::fputc('\n', stderr);
-  progress_open = false;
 }
 
 void show_progress(long done, long total, double elapsed) {

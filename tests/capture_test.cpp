@@ -330,3 +330,29 @@ TEST(Capture, VideoIs115SecondsWithOneFramePerStep) {
   EXPECT_NEAR(duration, 115.0, 0.01) << probe.output;
   std::filesystem::remove_all(out);
 }
+
+TEST(Capture, BenchmarkTimesEveryStepAndCountsTheMemory) {
+  const run_result run = run_capture("--benchmark --size 64x36");
+  ASSERT_EQ(run.status, 0) << run.output;
+  for (const char* step :
+       {"toolkit loader", "programs", "terrain tile 1", "terrain tile 4", "normal-map.tga",
+        "spaceship.obj", "ring.obj", "scene", "atmosphere", "flare", "composite", "depth of field",
+        "radial blur", "present", "whole frame", "Peak resident memory"})
+    EXPECT_NE(run.output.find(step), std::string::npos) << step << "\n" << run.output;
+  // One row per moment, each with a positive whole-frame time.
+  for (const char* moment :
+       {"     3 s", "    13 s", "    30 s", "    45 s", "    58 s", "    70 s", "   100 s"}) {
+    const size_t row = run.output.find(moment);
+    ASSERT_NE(row, std::string::npos) << moment << "\n" << run.output;
+    const std::string line = run.output.substr(row, run.output.find('\n', row) - row);
+    const double whole = std::atof(line.substr(line.find_last_of(' ') + 1).c_str());
+    EXPECT_GT(whole, 0.0) << line;
+  }
+  // Two 512 x 512 RGB16F generator textures are 3 MiB; the composite layer
+  // has the window's size, the atmosphere layer half of it.
+  EXPECT_NE(run.output.find("2 x 512 x 512 RGB16F (6 B/pixel)                    3.00 MiB"),
+            std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("composite_layer 64 x 36"), std::string::npos);
+  EXPECT_NE(run.output.find("atmosphere_layer 32 x 18"), std::string::npos);
+}
