@@ -614,10 +614,12 @@ bool emit_frame(frame_sink* sink, const unsigned char* rgba, long number) {
   bool written;
   if (sink->child) {
     written = write_all(sink->child->input, sink->rgb.data(), sink->rgb.size());
-    if (!written && !stop_signal) end_progress();
-    if (!written && !stop_signal)
+    if (!written && !stop_signal) {
+      const int error = errno;
+      end_progress();
       std::fprintf(stderr, "%s: %s stopped reading frames (%s)\n", program_name,
-                   options.ffmpeg.c_str(), std::strerror(errno));
+                   options.ffmpeg.c_str(), std::strerror(error));
+    }
   } else {
     char name[32];
     std::snprintf(name, sizeof name, "frame-%06ld.png", number);
