@@ -2,7 +2,7 @@
 # Installs what is needed, builds, and plays the film full screen. Without a
 # display ($DISPLAY unset) it renders the film to build/film.mp4 instead, at
 # 640 x 360 and 30 frames per second (or $VIDEO_SIZE and $VIDEO_FPS), under a
-# private Xvfb server: about 25 minutes on a software renderer.
+# private Xvfb server: 8 to 20 minutes on a software renderer.
 # Usage: scripts/play.sh [720|1080]   (default 1080)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
