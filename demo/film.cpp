@@ -102,6 +102,9 @@ int film_check_assets(const char* program_name) {
   return 1;
 }
 
+// Not static, so that the copy is not optimised away.
+film_layers film_kept_layers{};
+
 static int loaded(const char* program_name, const char* path, const void* record) {
   if (record) return 1;
   std::fprintf(stderr, "%s: cannot use %s: it did not load\n", program_name, path);
@@ -117,8 +120,7 @@ int film_create(film_layers* layers, const char* program_name) {
   layers->depth_of_field_layer = layer(width, height);
   // Like every resource of the film the layers live until the process ends;
   // this copy keeps them reachable to the end, where leak checkers look.
-  static film_layers kept;
-  kept = *layers;
+  film_kept_layers = *layers;
   step_done("layers");
 
   create_programs();

@@ -13,6 +13,18 @@
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool address_sanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool address_sanitizer = true;
+#else
+constexpr bool address_sanitizer = false;
+#endif
+#else
+constexpr bool address_sanitizer = false;
+#endif
+
 // Resident memory of this process in MiB, from /proc/self/statm.
 double resident_mib() {
   std::FILE* file = std::fopen("/proc/self/statm", "r");
@@ -99,7 +111,11 @@ TEST(WholeFilm, PlaysWithoutGLErrorsOrMemoryGrowth) {
   EXPECT_EQ(errors_seen, 0) << said;
   ASSERT_GT(at_10, 0.0);
   // Nothing is created per frame: the difference is the allocator's noise.
-  EXPECT_LT(at_110 - at_10, 2.0);
+  // AddressSanitizer holds freed blocks back for a while, so resident memory
+  // says nothing there; its leak check covers that build instead.
+  if (!address_sanitizer) {
+    EXPECT_LT(at_110 - at_10, 2.0);
+  }
 
   // A broken stage is named: with the speed blur's program gone, making it
   // current fails inside that stage, and only there.
