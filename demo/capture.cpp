@@ -239,24 +239,19 @@ double seconds_now() {
 // ---------------------------------------------------------------------------
 // Start-up shared by every mode.
 
-bool start_film(const capture_options& options, film_layers* layers) {
-  TVJAYSLH[0] = options.width;
-  TVJAYSLH[1] = options.height;
+// Opens the hidden window the film is drawn in, after the checks that can
+// fail without one.
+bool open_capture_window(const capture_options& options) {
   if (!film_check_assets(program_name)) return false;
   if (!std::getenv("DISPLAY")) {
     std::fprintf(stderr, "%s: no X display: run it under xvfb-run\n", program_name);
     return false;
   }
-  if (!window_init()) return false;
-  if (!window_open(options.width, options.height, 32, WINDOW_HIDDEN)) {
-    window_terminate();
-    return false;
-  }
-  if (const char* missing = toolkit_missing_capability()) {
-    std::fprintf(stderr, "%s: this OpenGL cannot run the film: %s\n", program_name, missing);
-    window_terminate();
-    return false;
-  }
+  return film_open_window(program_name, options.width, options.height, WINDOW_HIDDEN) != 0;
+}
+
+bool start_film(const capture_options& options, film_layers* layers) {
+  if (!open_capture_window(options)) return false;
   for (loader_function loader : P744X1EL) loader();
   if (!film_create(layers, program_name)) {
     window_terminate();
@@ -869,23 +864,7 @@ const char* format_name(GLint format) {
 }
 
 int run_benchmark(const capture_options& options) {
-  TVJAYSLH[0] = options.width;
-  TVJAYSLH[1] = options.height;
-  if (!film_check_assets(program_name)) return 1;
-  if (!std::getenv("DISPLAY")) {
-    std::fprintf(stderr, "%s: no X display: run it under xvfb-run\n", program_name);
-    return 1;
-  }
-  if (!window_init()) return 1;
-  if (!window_open(options.width, options.height, 32, WINDOW_HIDDEN)) {
-    window_terminate();
-    return 1;
-  }
-  if (const char* missing = toolkit_missing_capability()) {
-    std::fprintf(stderr, "%s: this OpenGL cannot run the film: %s\n", program_name, missing);
-    window_terminate();
-    return 1;
-  }
+  if (!open_capture_window(options)) return 1;
 
   // Start-up: the two loaders, then each step of the film's creation.
   startup_timer startup;

@@ -91,6 +91,23 @@ static const char* asset_problem(const char* path) {
   return problem;
 }
 
+int film_open_window(const char* program_name, int width, int height, window_mode mode) {
+  TVJAYSLH[0] = width;
+  TVJAYSLH[1] = height;
+  if (!film_check_assets(program_name)) return 0;
+  if (!window_init()) return 0;
+  if (!window_open(width, height, 32, mode)) {
+    window_terminate();
+    return 0;
+  }
+  if (const char* missing = toolkit_missing_capability()) {
+    std::fprintf(stderr, "%s: this OpenGL cannot run the film: %s\n", program_name, missing);
+    window_terminate();
+    return 0;
+  }
+  return 1;
+}
+
 int film_check_assets(const char* program_name) {
   for (const char* path : film_asset_files) {
     errno = 0;

@@ -38,6 +38,11 @@ struct film_layers {
   layer_record* depth_of_field_layer;  // window size
 };
 
+// Everything the film needs before it can load: the size pair set, every
+// asset file readable, a window of the given size open and a GL able to run
+// the film. On failure prints one line naming the reason, closes what it
+// opened and returns 0.
+int film_open_window(const char* program_name, int width, int height, window_mode mode);
 // Checks that every asset file exists and can be read. On failure prints one
 // line naming the file, prefixed by the program's name, and returns 0.
 int film_check_assets(const char* program_name);

@@ -18,20 +18,7 @@ static const int height = FILM_HEIGHT;
 static const char* const program_name = FILM_HEIGHT == 720 ? "demo720" : "demo1080";
 
 int main(int, char**) {
-  TVJAYSLH[0] = width;
-  TVJAYSLH[1] = height;
-
-  if (!film_check_assets(program_name)) return 1;
-  if (!window_init()) return 1;
-  if (!window_open(width, height, 32, WINDOW_FULLSCREEN)) {
-    window_terminate();
-    return 1;
-  }
-  if (const char* missing = toolkit_missing_capability()) {
-    std::fprintf(stderr, "%s: this OpenGL cannot run the film: %s\n", program_name, missing);
-    window_terminate();
-    return 1;
-  }
+  if (!film_open_window(program_name, width, height, WINDOW_FULLSCREEN)) return 1;
   window_framebuffer_size(&toolkit_present_size[0], &toolkit_present_size[1]);
 
   run_bar_screen(P744X1EL, false);
