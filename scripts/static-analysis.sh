@@ -8,7 +8,11 @@ build=${ANALYSIS_BUILD_DIR:-$root/build-analysis}
 "$root/scripts/setup.sh" --checks
 cmake -S "$root" -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DBUILD_TESTING=OFF >/dev/null
 cd "$root"
-mapfile -t sources < <(git ls-files 'toolkit/*.cpp' 'demo/*.cpp' 'tools/*.cpp')
+mapfile -t sources < <(find toolkit demo tools -name '*.cpp' | LC_ALL=C sort)
+if ((${#sources[@]} == 0)); then
+  echo "static-analysis: no sources found under $root" >&2
+  exit 1
+fi
 
 status=0
 echo "static-analysis: clang-tidy over ${#sources[@]} files"
