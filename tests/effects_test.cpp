@@ -15,6 +15,7 @@
 
 #include "demo/assets.h"
 #include "gl_fixture.h"
+#include "mesh_helpers.h"
 
 namespace {
 
@@ -341,30 +342,11 @@ TEST_F(effects, LitVertexStageGivesLightEyeAndHalfVectorInTangentSpace) {
 mesh_record* make_mesh(const std::vector<float>& positions, const std::vector<float>& normals,
                        const std::vector<float>& tangents, const std::vector<float>& coordinates,
                        const std::vector<unsigned>& indices) {
-  auto copy = [](const std::vector<float>& v) {
-    float* p = static_cast<float*>(std::malloc(v.size() * sizeof(float)));
-    std::memcpy(p, v.data(), v.size() * sizeof(float));
-    return p;
-  };
-  mesh_record* m = static_cast<mesh_record*>(std::malloc(sizeof(mesh_record)));
-  m->positions = copy(positions);
-  m->normals = copy(normals);
-  m->tangents = copy(tangents);
-  m->texture_coordinates = copy(coordinates);
-  m->indices = static_cast<unsigned*>(std::malloc(indices.size() * sizeof(unsigned)));
-  std::memcpy(m->indices, indices.data(), indices.size() * sizeof(unsigned));
-  m->triangle_count = static_cast<unsigned>(indices.size() / 3);
-  m->vertex_count = static_cast<unsigned>(positions.size() / 3);
+  mesh_record* m = mesh_from(positions, indices);
+  std::memcpy(m->normals, normals.data(), normals.size() * sizeof(float));
+  std::memcpy(m->tangents, tangents.data(), tangents.size() * sizeof(float));
+  std::memcpy(m->texture_coordinates, coordinates.data(), coordinates.size() * sizeof(float));
   return m;
-}
-
-void free_mesh(mesh_record* m) {
-  std::free(m->positions);
-  std::free(m->normals);
-  std::free(m->tangents);
-  std::free(m->texture_coordinates);
-  std::free(m->indices);
-  std::free(m);
 }
 
 TEST_F(effects, LitVertexStageInterpolatesAcrossAMeshTriangle) {
