@@ -12,20 +12,12 @@
 #include <string>
 
 #include "demo/assets.h"
+#include "tests/mesh_helpers.h"
 
 namespace {
 
 std::string scratch_path() {
   return "/dev/shm/obj-fuzz-" + std::to_string(getpid()) + ".obj";
-}
-
-void free_mesh(mesh_record* record) {
-  std::free(record->positions);
-  std::free(record->normals);
-  std::free(record->tangents);
-  std::free(record->texture_coordinates);
-  std::free(record->indices);
-  std::free(record);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "demo/assets.h"
 #include "gl_fixture.h"
+#include "mesh_helpers.h"
 
 namespace fs = std::filesystem;
 
@@ -37,15 +38,6 @@ std::vector<unsigned char> bytes_of(const fs::path& path) {
 
 bool is_power_of_two(int value) {
   return value > 0 && (value & (value - 1)) == 0;
-}
-
-void free_mesh(mesh_record* record) {
-  std::free(record->positions);
-  std::free(record->normals);
-  std::free(record->tangents);
-  std::free(record->texture_coordinates);
-  std::free(record->indices);
-  std::free(record);
 }
 
 // Seeds that hold no usable image or model; every other seed is usable.
