@@ -34,7 +34,7 @@ static void report_shader_log(GLuint name, GLenum type) {
   glGetShaderiv(name, GL_INFO_LOG_LENGTH, &length);
   std::vector<char> log(length > 1 ? length : 1, '\0');
   glGetShaderInfoLog(name, static_cast<GLsizei>(log.size()), nullptr, log.data());
-  std::fprintf(stderr, "%s: %s shader %u does not compile:\n%s\n", program_invocation_short_name,
+  std::fprintf(stderr, "%s: %s shader %u does not compile:\n%s\n", system_program_name(),
                type == GL_VERTEX_SHADER ? "vertex" : "fragment", name, log.data());
 }
 
@@ -51,12 +51,12 @@ int stitch(const unsigned char* index_list, GLenum type) {
   for (; index_list[count] != 255; ++count) {
     if (count == most_pieces) {
       std::fprintf(stderr, "%s: cannot stitch a shader of more than %d pieces\n",
-                   program_invocation_short_name, most_pieces);
+                   system_program_name(), most_pieces);
       return 0;
     }
     if (index_list[count] >= piece_count) {
       std::fprintf(stderr, "%s: cannot stitch a shader from piece %u: there are %d pieces\n",
-                   program_invocation_short_name, index_list[count], piece_count);
+                   system_program_name(), index_list[count], piece_count);
       return 0;
     }
     joined[count] = Z886594B[index_list[count]];
@@ -81,7 +81,7 @@ int program(int first, int second, int third) {
     glGetProgramiv(name, GL_INFO_LOG_LENGTH, &length);
     std::vector<char> log(length > 1 ? length : 1, '\0');
     glGetProgramInfoLog(name, static_cast<GLsizei>(log.size()), nullptr, log.data());
-    std::fprintf(stderr, "%s: program %u does not link:\n%s\n", program_invocation_short_name, name,
+    std::fprintf(stderr, "%s: program %u does not link:\n%s\n", system_program_name(), name,
                  log.data());
   }
   return static_cast<int>(name);

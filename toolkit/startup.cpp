@@ -25,8 +25,7 @@ const loader_function FDC2CHR7[2] = {TJOZD8F4, vel_unloader};
 void* toolkit_allocate(size_t bytes) {
   void* block = std::malloc(bytes ? bytes : 1);
   if (!block) {
-    std::fprintf(stderr, "%s: out of memory (asked for %zu bytes)\n", program_invocation_short_name,
-                 bytes);
+    std::fprintf(stderr, "%s: out of memory (asked for %zu bytes)\n", system_program_name(), bytes);
     std::exit(1);
   }
   return block;

@@ -81,6 +81,13 @@ int toolkit_gl_stage(const char* stage);
 const char* toolkit_missing_capability();
 
 // ---------------------------------------------------------------------------
+// System (system_posix.cpp or system_windows.cpp): the little that differs
+// between operating systems, so that nothing else needs to know which it is.
+
+// The running program's short name (no folder), for the start of error lines.
+const char* system_program_name();
+
+// ---------------------------------------------------------------------------
 // Records.
 
 // A framebuffer with one texture: a colour texture (from layer) or a depth
