@@ -87,6 +87,16 @@ const char* toolkit_missing_capability();
 // The running program's short name (no folder), for the start of error lines.
 const char* system_program_name();
 
+// OpenGL flavour (gl_desktop.cpp or gl_web.cpp): hands shader texts to GL,
+// adapted where the flavour needs it (WebGL's shading language lacks some of
+// the fixed-function names the texts use). Same meaning as glShaderSource.
+void gl_shader_source(GLuint shader, GLenum type, int count, const char* const* texts);
+// Links the program. Desktop OpenGL runs a program without a vertex shader
+// with fixed-function vertex processing; WebGL needs one, so there the
+// pass-through vertex shader, which does the same for the film's passes, is
+// attached first.
+void gl_link_program(GLuint program);
+
 // ---------------------------------------------------------------------------
 // Records.
 
@@ -220,5 +230,7 @@ mesh_record* mesh(int program, unsigned width, unsigned height);
 void compute_vertex_attributes(mesh_record* mesh);
 // Welds vertices closer than distance; renumbers in order of first use.
 void consolidate(mesh_record* mesh, float distance);
-// Draws the mesh with client-side arrays in one indexed call.
+// Draws the mesh in one indexed call: from client-side arrays on the desktop
+// (gl_desktop.cpp); from buffer objects made on its first draw in a browser
+// (gl_web.cpp), whose GL cannot draw large meshes from client memory.
 void render(const mesh_record* mesh);
