@@ -1,0 +1,7 @@
+// system_web.cpp: what the toolkit needs from the browser build's system.
+// Error lines go to the browser's console and, through the page, onto it.
+#include "toolkit/toolkit.h"
+
+const char* system_program_name() {
+  return "skyward";
+}
