@@ -19,6 +19,11 @@ endif()
 find_path(STB_INCLUDE_DIR stb_image.h PATHS /usr/include PATH_SUFFIXES stb NO_CMAKE_FIND_ROOT_PATH
           REQUIRED)
 
+# The model importer reports an unreadable file by throwing: exceptions are
+# caught, as in the native build, so that such a file gives its error line.
+add_compile_options(-fexceptions)
+add_link_options(-fexceptions)
+
 add_library(toolkit STATIC ${toolkit_sources} toolkit/system_web.cpp toolkit/gl_web.cpp)
 target_include_directories(toolkit PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_include_directories(toolkit SYSTEM PRIVATE ${STB_INCLUDE_DIR})

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# The importer reports unreadable files by throwing, so it is built, like the
+# program, with exceptions that can be caught.
+#
 # Builds the web build's one library from Debian's sources with Emscripten:
 # the model importer with only its OBJ reader, and the zlib and unzip code it
 # links against. Everything goes to a cache outside the clone, reused while
@@ -10,7 +13,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${SKYWARD_WEB_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/skyward-web}
 prefix=$cache/prefix
 jobs=${JOBS:-2}
-if [[ -f $prefix/lib/libassimp.a && -f $prefix/lib/libz.a && -f $prefix/lib/libminizip.a ]]; then
+# What the libraries were built with; a change rebuilds them.
+recipe="assimp OBJ only, C++ exceptions caught (-fexceptions)"
+if [[ -f $prefix/recipe && $(cat "$prefix/recipe") == "$recipe" ]]; then
   echo "$prefix"
   exit 0
 fi
@@ -63,11 +68,12 @@ emcmake cmake -S "$assimp_src" -B "$cache/build/assimp" -DCMAKE_BUILD_TYPE=Relea
   -DASSIMP_BUILD_ZLIB=OFF -DASSIMP_WARNINGS_AS_ERRORS=OFF -DASSIMP_INSTALL_PDB=OFF \
   -DASSIMP_BUILD_DRACO=OFF -DASSIMP_BUILD_M3D_IMPORTER=OFF \
   -DZLIB_INCLUDE_DIR="$prefix/include" -DZLIB_LIBRARY="$prefix/lib/libz.a" \
-  -DCMAKE_CXX_FLAGS="-I/usr/include/utf8cpp -I/usr/include/stb" \
+  -DCMAKE_CXX_FLAGS="-fexceptions -I/usr/include/utf8cpp -I/usr/include/stb" \
   -DCMAKE_FIND_ROOT_PATH="$prefix" -DPKG_CONFIG_USE_CMAKE_PREFIX_PATH=ON \
   -Ddraco_DIR="$cache/build/draco" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$cache/build/assimp" -j"$jobs" --target assimp >/dev/null
 cp -r "$assimp_src/include/assimp" "$prefix/include/"
 cp "$cache/build/assimp/include/assimp/config.h" "$prefix/include/assimp/"
 cp "$cache/build/assimp/lib/libassimp.a" "$prefix/lib/libassimp.a"
+echo "$recipe" >"$prefix/recipe"
 echo "$prefix"
