@@ -2,7 +2,9 @@
 // scene through the pass chain to the window.
 #include "demo/film.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -68,16 +70,19 @@ void run_bar_screen(const loader_function* table, bool shrinking) {
   while (next <= 1) table[next++]();
 }
 
-// Why the asset file cannot be read, or null when its first byte can be.
+// Why the asset file cannot be read, or null when its first byte can be. The
+// file is opened without blocking and its type checked before any read: a
+// FIFO or a device in place of an asset would otherwise wait forever.
 static const char* asset_problem(const char* path) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (!file) {
+  const int file = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (file < 0) {
     if (errno == ENOENT) return "no such file (run the film from its build folder)";
     return std::strerror(errno);
   }
   struct stat status {};
   const char* problem = nullptr;
-  if (fstat(fileno(file), &status) != 0)
+  unsigned char first = 0;
+  if (fstat(file, &status) != 0)
     problem = std::strerror(errno);
   else if (S_ISDIR(status.st_mode))
     problem = "it is a folder, not a file";
@@ -85,9 +90,12 @@ static const char* asset_problem(const char* path) {
     problem = "it is not a regular file";
   else if (status.st_size == 0)
     problem = "the file is empty";
-  else if (std::fgetc(file) == EOF)
-    problem = std::ferror(file) ? std::strerror(errno) : "the file is empty";
-  std::fclose(file);
+  else {
+    const ssize_t got = read(file, &first, 1);
+    if (got < 0) problem = std::strerror(errno);
+    if (got == 0) problem = "the file is empty";
+  }
+  close(file);
   return problem;
 }
 

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -430,6 +431,31 @@ TEST(SmallerScreen, Demo1080ShowsTheCentredBarAndTheWholePictureOnA1280x720Scree
               best_scaled, best_cropped);
   EXPECT_LT(best_scaled, 0.6 * best_cropped);
   EXPECT_LT(best_scaled, 30.0);
+}
+
+// ---------------------------------------------------------------------------
+// Hostile files and streams.
+
+TEST(HostileInput, AFifoOrDeviceInPlaceOfAnAssetIsRefusedWithoutWaiting) {
+  struct fault {
+    const char* name;
+    std::function<void(const fs::path&)> make;
+  };
+  const std::vector<fault> faults = {
+      {"spaceship.obj", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }},
+      {"normal-map.tga", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }},
+  };
+  for (const fault& f : faults) {
+    SCOPED_TRACE(f.name);
+    asset_folder folder;
+    f.make(folder.replace(f.name));
+    const run_result result = run_program("demo720", folder.path, {{"DISPLAY", nullptr}}, 10.0);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.status, 1);
+    ASSERT_EQ(result.lines.size(), 1u) << result.output;
+    EXPECT_EQ(result.lines[0],
+              std::string("demo720: cannot read ") + f.name + ": it is not a regular file");
+  }
 }
 
 }  // namespace
