@@ -458,4 +458,43 @@ TEST(HostileInput, AFifoOrDeviceInPlaceOfAnAssetIsRefusedWithoutWaiting) {
   }
 }
 
+// Where a descriptor of the process leads, as /proc shows it.
+std::string descriptor_target(pid_t pid, int fd) {
+  std::error_code error;
+  const fs::path target =
+      fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd), error);
+  return error ? std::string("(closed)") : target.string();
+}
+
+TEST(HostileInput, ClosedStandardStreamsAreNotTakenByTheDisplayConnection) {
+  private_screen screen(1280, 720);
+  ASSERT_FALSE(screen.display.empty()) << "cannot start Xvfb";
+  const std::string path = (build_folder / "demo720").string();
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    close(null);
+    close(0);
+    close(2);
+    setenv("DISPLAY", screen.display.c_str(), 1);
+    execl(path.c_str(), "demo720", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Once the program holds a socket, it has opened its display connection.
+  bool connected = false;
+  for (int i = 0; i < 400 && !connected; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int fd = 0; fd < 64 && !connected; ++fd)
+      connected = descriptor_target(child, fd).rfind("socket:", 0) == 0;
+  }
+  const std::string input = descriptor_target(child, 0);
+  const std::string error = descriptor_target(child, 2);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_TRUE(connected);
+  EXPECT_EQ(input, "/dev/null");
+  EXPECT_EQ(error, "/dev/null");
+}
+
 }  // namespace

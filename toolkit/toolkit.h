@@ -86,6 +86,11 @@ const char* toolkit_missing_capability();
 
 // The running program's short name (no folder), for the start of error lines.
 const char* system_program_name();
+// Makes sure that standard input, output and error are open, giving each one
+// that is closed the system's null device, so that no file the program opens
+// later takes their place. Call it first thing in main. Returns 1, or 0 when
+// a closed one cannot be opened (the program should then end with status 1).
+int system_open_standard_streams();
 
 // ---------------------------------------------------------------------------
 // Records.
