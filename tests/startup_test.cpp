@@ -497,4 +497,68 @@ TEST(HostileInput, ClosedStandardStreamsAreNotTakenByTheDisplayConnection) {
   EXPECT_EQ(error, "/dev/null");
 }
 
+// The pointer image as the X fixes extension's library returns it (its
+// XFixesCursorImage record; the tests take the library from the system
+// without its development header).
+struct fixes_cursor_image {
+  short x, y;
+  unsigned short width, height;
+  unsigned short xhot, yhot;
+  unsigned long cursor_serial;
+  unsigned long* pixels;  // ARGB, one per long
+  Atom atom;
+  const char* name;
+};
+
+// Whether the pointer shown now on the display has a visible pixel: 1 or 0,
+// or -1 when the display cannot be asked.
+int pointer_visible(const std::string& display_name) {
+  xlib x;
+  void* fixes = dlopen("libXfixes.so.3", RTLD_NOW);
+  auto open_display = x.get<decltype(XOpenDisplay)>("XOpenDisplay");
+  auto close_display = x.get<decltype(XCloseDisplay)>("XCloseDisplay");
+  auto free_x = x.get<decltype(XFree)>("XFree");
+  auto cursor_image = reinterpret_cast<fixes_cursor_image* (*)(Display*)>(
+      fixes ? dlsym(fixes, "XFixesGetCursorImage") : nullptr);
+  if (!open_display || !close_display || !free_x || !cursor_image) return -1;
+  Display* display = open_display(display_name.c_str());
+  if (!display) return -1;
+  int visible = -1;
+  if (fixes_cursor_image* image = cursor_image(display)) {
+    visible = 0;
+    for (int i = 0; i < image->width * image->height; ++i)
+      if ((image->pixels[i] >> 24) & 0xff) visible = 1;
+    free_x(image);
+  }
+  close_display(display);
+  return visible;
+}
+
+TEST(FullScreen, ThePointerIsHiddenAndOneShortTapOfEscapeEndsTheFilm) {
+  private_screen screen(1280, 720);
+  ASSERT_FALSE(screen.display.empty()) << "cannot start Xvfb";
+  ASSERT_EQ(pointer_visible(screen.display), 1) << "the bare screen shows no pointer to hide";
+  const std::string xdotool = "DISPLAY=" + screen.display + " xdotool ";
+  int pointer = -1;
+  bool tapped = false;
+  double tapped_at = 0.0;
+  const run_result result =
+      run_program("demo720", build_folder, {{"DISPLAY", screen.display.c_str()}}, 60.0,
+                  [&](pid_t, double seconds) {
+                    // Over the film, once the loading bar is long gone.
+                    if (seconds > 7.0 && seconds < 10.0) pointer = pointer_visible(screen.display);
+                    // One tap of 50 ms, well inside a frame of the software renderer.
+                    if (!tapped && seconds > 10.0) {
+                      tapped = std::system((xdotool + "keydown Escape").c_str()) == 0;
+                      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                      tapped = std::system((xdotool + "keyup Escape").c_str()) == 0 && tapped;
+                      tapped_at = seconds;
+                    }
+                  });
+  EXPECT_EQ(pointer, 0) << "the pointer shows over the full-screen window";
+  EXPECT_TRUE(tapped) << "xdotool failed";
+  EXPECT_FALSE(result.timed_out) << "still playing " << 60.0 - tapped_at << " s after the tap";
+  EXPECT_EQ(result.status, 0) << result.output;
+}
+
 }  // namespace

@@ -28,14 +28,16 @@ enum window_mode {
 // success, 0 on failure (with a line on stderr naming the reason).
 int window_init();
 // Opens a window of the given size with 8 bits per channel including alpha,
-// the given depth bits, no stencil, a compatibility context made current.
+// the given depth bits, no stencil, a compatibility context made current. A
+// full-screen window hides the mouse pointer while it is open.
 // Returns 1 on success, 0 on failure (with a line on stderr).
 int window_open(int width, int height, int depth_bits, window_mode mode);
 // Seconds since window_init.
 double window_time();
 // Presents the back buffer, then processes pending window events.
 void window_swap();
-// Non-zero while Escape is down.
+// Non-zero while Escape is down, or when it was pressed since the last call
+// (a press is kept until it is read, however short).
 int window_escape_down();
 // Non-zero once the system asked the window to close (window manager, etc.).
 int window_close_requested();

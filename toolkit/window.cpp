@@ -123,6 +123,12 @@ int window_open(int width, int height, int depth_bits, window_mode mode) {
   }
   glfwMakeContextCurrent(window_handle);
   if (toolkit_gl_checks) listen_to_gl_errors();
+  // The key is read once a frame, and a frame on a software renderer takes
+  // longer than a short tap: sticky keys keep a press reported until it has
+  // been read, so a tap at any moment ends the film after the frame in progress.
+  glfwSetInputMode(window_handle, GLFW_STICKY_KEYS, GLFW_TRUE);
+  // No pointer over the full-screen film and its bars.
+  if (mode == WINDOW_FULLSCREEN) glfwSetInputMode(window_handle, GLFW_CURSOR, GLFW_CURSOR_HIDDEN);
   return 1;
 }
 
