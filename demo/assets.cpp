@@ -10,10 +10,16 @@
 #include <assimp/cimport.h>
 #include <assimp/mesh.h>
 #include <assimp/scene.h>
+#include <sys/stat.h>
 
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
+#include <vector>
 
 int terrain_normal_map = -1;
 int spaceship_texture = -1;
@@ -45,12 +51,18 @@ namespace {
 // vertices, triangles only, and meshes split by primitive type.
 constexpr unsigned import_flags = 0x800B;
 
-// The importer's last error, up to its first line break, for one stderr line.
-void print_import_error(const char* path) {
+// Limits on a model, checked before anything is allocated for it: a file
+// larger than the limit is not read, and a first mesh with more vertices or
+// faces than these is refused.
+constexpr long long max_model_file_bytes = 256LL << 20;
+constexpr unsigned max_model_vertices = 1u << 22;
+constexpr unsigned max_model_faces = 1u << 22;
+
+// The importer's last error, up to its first line break.
+std::string import_error() {
   const char* reason = aiGetErrorString();
   if (!reason || !*reason) reason = "not a readable model";
-  const size_t length = std::strcspn(reason, "\r\n");
-  std::fprintf(stderr, "cannot load %s: %.*s\n", path, static_cast<int>(length), reason);
+  return std::string(reason, std::strcspn(reason, "\r\n"));
 }
 
 // Why the first mesh of the scene cannot be used, or null when it can.
@@ -61,8 +73,8 @@ const char* unusable_first_mesh(const aiScene* scene) {
       !(first->mPrimitiveTypes & aiPrimitiveType_TRIANGLE))
     return "no triangles in its first mesh";
   if (!first->mVertices || first->mNumVertices == 0) return "its first mesh has no vertices";
-  // Three vertex slots per face must be countable in 32 bits.
-  if (first->mNumFaces > 0xffffffffu / 3) return "its first mesh has too many faces";
+  if (first->mNumFaces > max_model_faces) return "its first mesh has too many faces";
+  if (first->mNumVertices > max_model_vertices) return "its first mesh has too many vertices";
   for (unsigned i = 0; i < first->mNumFaces; ++i) {
     const aiFace& face = first->mFaces[i];
     if (face.mNumIndices != 3 || !face.mIndices)
@@ -75,20 +87,18 @@ const char* unusable_first_mesh(const aiScene* scene) {
   return nullptr;
 }
 
-}  // namespace
+void free_record(mesh_record* record) {
+  if (!record) return;
+  std::free(record->positions);
+  std::free(record->normals);
+  std::free(record->tangents);
+  std::free(record->texture_coordinates);
+  std::free(record->indices);
+  std::free(record);
+}
 
-mesh_record* load_mesh(const char* path) {
-  const aiScene* scene = aiImportFile(path, import_flags);
-  if (!scene) {
-    print_import_error(path);
-    return nullptr;
-  }
-  if (const char* reason = unusable_first_mesh(scene)) {
-    std::fprintf(stderr, "cannot load %s: %s\n", path, reason);
-    aiReleaseImport(scene);
-    return nullptr;
-  }
-  const aiMesh* model = scene->mMeshes[0];
+// The first mesh of the scene as a record, or null when memory runs out.
+mesh_record* record_of(const aiMesh* model) {
   const unsigned faces = model->mNumFaces;
 
   // Room for three vertices per face, the most that the faces can use, in
@@ -102,19 +112,23 @@ mesh_record* load_mesh(const char* path) {
     }
   }
 
-  mesh_record* record = static_cast<mesh_record*>(toolkit_allocate(sizeof(mesh_record)));
+  auto* record = static_cast<mesh_record*>(std::calloc(1, sizeof(mesh_record)));
+  if (!record) return nullptr;
   const size_t attribute_bytes = static_cast<size_t>(vertex_count) * 3 * sizeof(float);
-  record->positions = static_cast<float*>(toolkit_allocate(attribute_bytes));
-  record->normals = static_cast<float*>(toolkit_allocate(attribute_bytes));
-  record->tangents = static_cast<float*>(toolkit_allocate(attribute_bytes));
-  record->texture_coordinates = static_cast<float*>(toolkit_allocate(attribute_bytes));
+  record->positions = static_cast<float*>(std::calloc(1, attribute_bytes));
+  record->normals = static_cast<float*>(std::malloc(attribute_bytes));
+  record->tangents = static_cast<float*>(std::malloc(attribute_bytes));
+  // Slots that no face names are never read; zeroed so they hold no garbage.
+  record->texture_coordinates = static_cast<float*>(std::calloc(1, attribute_bytes));
   record->indices =
-      static_cast<unsigned*>(toolkit_allocate(static_cast<size_t>(faces) * 3 * sizeof(unsigned)));
+      static_cast<unsigned*>(std::malloc(static_cast<size_t>(faces) * 3 * sizeof(unsigned)));
+  if (!record->positions || !record->normals || !record->tangents || !record->texture_coordinates ||
+      !record->indices) {
+    free_record(record);
+    return nullptr;
+  }
   record->triangle_count = faces;
   record->vertex_count = vertex_count;
-  // Slots that no face names are never read; zero them so they hold no garbage.
-  std::memset(record->positions, 0, attribute_bytes);
-  std::memset(record->texture_coordinates, 0, attribute_bytes);
 
   const bool has_coordinates = model->mNumUVComponents[0] != 0 && model->mTextureCoords[0];
   for (unsigned i = 0; i < faces; ++i) {
@@ -133,9 +147,41 @@ mesh_record* load_mesh(const char* path) {
       }
     }
   }
-  aiReleaseImport(scene);
+  return record;
+}
 
-  compute_vertex_attributes(record);
+// Loads the first mesh of a model file into *out; returns an empty text, or
+// the reason it cannot be used (the importer's own words, when it has them).
+std::string read_mesh(const char* path, mesh_record** out) {
+  *out = nullptr;
+  struct stat status {};
+  if (stat(path, &status) != 0) return std::strerror(errno);
+  if (!S_ISREG(status.st_mode)) return "it is not a regular file";
+  if (status.st_size > max_model_file_bytes) return "the file is too large";
+  try {
+    const aiScene* scene = aiImportFile(path, import_flags);
+    if (!scene) return import_error();
+    if (const char* reason = unusable_first_mesh(scene)) {
+      aiReleaseImport(scene);
+      return reason;
+    }
+    mesh_record* record = record_of(scene->mMeshes[0]);
+    aiReleaseImport(scene);
+    if (!record) return "not enough memory to load it";
+    compute_vertex_attributes(record);
+    *out = record;
+    return std::string();
+  } catch (const std::bad_alloc&) {
+    return "not enough memory to load it";
+  }
+}
+
+}  // namespace
+
+mesh_record* load_mesh(const char* path) {
+  mesh_record* record = nullptr;
+  const std::string reason = read_mesh(path, &record);
+  if (!record) std::fprintf(stderr, "cannot load %s: %s\n", path, reason.c_str());
   return record;
 }
 

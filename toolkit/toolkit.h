@@ -68,6 +68,13 @@ struct tga_image {
 const char* window_decode_tga(const unsigned char* bytes, size_t size, int max_size,
                               tga_image* out);
 void window_free_tga(tga_image* image);
+// Reads a TGA file (a regular file of bounded size; anything else is refused
+// without waiting on it) and decodes it as window_decode_tga does. Returns
+// null on success, otherwise a short reason (and *out holds nothing).
+const char* window_read_tga(const char* path, int max_size, tga_image* out);
+// Uploads a decoded image with its mipmap chain into the texture bound to
+// GL_TEXTURE_2D, as window_load_texture does. The image stays the caller's.
+void window_upload_tga(const tga_image* image);
 
 // GL error reports by stage. While toolkit_gl_checks is non-zero (it starts
 // so in builds made with FILM_GL_DEBUG, which also ask for a debug context),

@@ -1,0 +1,130 @@
+// hostile_input_test.cpp: asset files made to hurt the loaders: images and
+// models that declare or hold more than is sane, non-finite geometry, files
+// that are not regular files, corrupt files caught by the start-up check, and
+// render targets the driver cannot make.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "demo/assets.h"
+#include "gl_fixture.h"
+#include "mesh_helpers.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A folder of its own for this run's files, removed when the run ends.
+struct scratch {
+  fs::path path;
+  scratch() {
+    char name[] = "/tmp/hostile_input_test.XXXXXX";
+    path = mkdtemp(name);
+  }
+  ~scratch() { fs::remove_all(path); }
+};
+
+fs::path scratch_file(const std::string& name) {
+  static scratch folder;
+  return folder.path / name;
+}
+
+std::string write_file(const std::string& name, const std::string& bytes) {
+  const fs::path path = scratch_file(name);
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path.string();
+}
+
+// A file of the given size that takes no room on disk: all zero bytes.
+std::string sparse_file(const std::string& name, off_t size) {
+  const std::string path = scratch_file(name).string();
+  const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  EXPECT_GE(file, 0);
+  EXPECT_EQ(ftruncate(file, size), 0);
+  close(file);
+  return path;
+}
+
+std::string tga_header(int width, int height, int bits, int image_type) {
+  unsigned char header[18] = {};
+  header[2] = static_cast<unsigned char>(image_type);
+  header[12] = static_cast<unsigned char>(width & 255);
+  header[13] = static_cast<unsigned char>(width >> 8);
+  header[14] = static_cast<unsigned char>(height & 255);
+  header[15] = static_cast<unsigned char>(height >> 8);
+  header[16] = static_cast<unsigned char>(bits);
+  return std::string(reinterpret_cast<char*>(header), sizeof header);
+}
+
+// A run-length TGA of width x height grey RGBA pixels: five bytes for every
+// 128 pixels, so a small file declares a huge image.
+std::string rle_tga(int width, int height) {
+  std::string file = tga_header(width, height, 32, 10);
+  const size_t pixels = static_cast<size_t>(width) * height;
+  const char packet[5] = {'\xff', '\x40', '\x40', '\x40', '\xff'};
+  file.reserve(file.size() + (pixels + 127) / 128 * 5);
+  for (size_t done = 0; done < pixels; done += 128) file.append(packet, 5);
+  return file;
+}
+
+// Runs the call with stderr captured; returns what it printed.
+template <typename Call>
+std::string stderr_of(Call call) {
+  testing::internal::CaptureStderr();
+  call();
+  return testing::internal::GetCapturedStderr();
+}
+
+TEST(HugeImages, ADeclaredImageBeyondTheBudgetIsRefusedBeforeDecoding) {
+  // 10 MB of run-length packets declaring 16384 x 16384 pixels: 1 GiB decoded.
+  const std::string bomb = rle_tga(16384, 16384);
+  tga_image image;
+  const char* problem = window_decode_tga(reinterpret_cast<const unsigned char*>(bomb.data()),
+                                          bomb.size(), 0, &image);
+  ASSERT_NE(problem, nullptr);
+  EXPECT_NE(std::string(problem).find("too large"), std::string::npos) << problem;
+  EXPECT_EQ(image.pixels, nullptr);
+
+  // Just within the budget, 8192 x 4096, still decodes.
+  const std::string largest = rle_tga(8192, 4096);
+  problem = window_decode_tga(reinterpret_cast<const unsigned char*>(largest.data()),
+                              largest.size(), 0, &image);
+  EXPECT_EQ(problem, nullptr) << problem;
+  EXPECT_EQ(image.width, 8192);
+  EXPECT_EQ(image.height, 4096);
+  window_free_tga(&image);
+}
+
+TEST(HugeImages, AFileLargerThanAnyUsableImageIsNotRead) {
+  const std::string path = sparse_file("huge.tga", off_t{1} << 31);
+  tga_image image;
+  const char* problem = window_read_tga(path.c_str(), 0, &image);
+  ASSERT_NE(problem, nullptr);
+  EXPECT_STREQ(problem, "the file is too large");
+}
+
+TEST(HugeImages, AFifoInPlaceOfAnImageIsRefusedWithoutWaiting) {
+  const std::string path = scratch_file("fifo.tga").string();
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  tga_image image;
+  const char* problem = window_read_tga(path.c_str(), 0, &image);
+  ASSERT_NE(problem, nullptr);
+  EXPECT_STREQ(problem, "it is not a regular file");
+}
+
+TEST(HugeModels, AModelFileBeyondTheLimitIsRefusedBeforeImport) {
+  const std::string path = sparse_file("huge.obj", off_t{300} << 20);
+  mesh_record* m = nullptr;
+  const std::string said = stderr_of([&] { m = load_mesh(path.c_str()); });
+  EXPECT_EQ(m, nullptr);
+  EXPECT_EQ(said, "cannot load " + path + ": the file is too large\n");
+}
+
+}  // namespace
