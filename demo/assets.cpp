@@ -51,6 +51,11 @@ namespace {
 // vertices, triangles only, and meshes split by primitive type.
 constexpr unsigned import_flags = 0x800B;
 
+bool ends_with(const char* text, const char* end) {
+  const size_t length = std::strlen(text), end_length = std::strlen(end);
+  return length >= end_length && std::strcmp(text + length - end_length, end) == 0;
+}
+
 // Limits on a model, checked before anything is allocated for it: a file
 // larger than the limit is not read, and a first mesh with more vertices or
 // faces than these is refused.
@@ -63,6 +68,10 @@ std::string import_error() {
   const char* reason = aiGetErrorString();
   if (!reason || !*reason) reason = "not a readable model";
   return std::string(reason, std::strcspn(reason, "\r\n"));
+}
+
+bool is_finite(const aiVector3D& v) {
+  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
 // Why the first mesh of the scene cannot be used, or null when it can.
@@ -83,6 +92,14 @@ const char* unusable_first_mesh(const aiScene* scene) {
       if (face.mIndices[j] >= first->mNumVertices)
         return "its first mesh has faces naming vertices that do not exist";
     }
+  }
+  // A position or coordinate of nan or infinity draws nothing, or slows every
+  // frame down, without a word: refuse it here instead.
+  const bool has_coordinates = first->mNumUVComponents[0] != 0 && first->mTextureCoords[0];
+  for (unsigned v = 0; v < first->mNumVertices; ++v) {
+    if (!is_finite(first->mVertices[v])) return "its first mesh has a position that is not finite";
+    if (has_coordinates && !is_finite(first->mTextureCoords[0][v]))
+      return "its first mesh has a texture coordinate that is not finite";
   }
   return nullptr;
 }
@@ -150,6 +167,31 @@ mesh_record* record_of(const aiMesh* model) {
   return record;
 }
 
+// The importer reads a texture coordinate of nan or infinity in an OBJ file
+// as 0, so those are looked for in the text itself: the reason, or null.
+const char* non_finite_texture_coordinate(const char* path) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) return nullptr;  // the importer names the problem
+  const char* problem = nullptr;
+  char line[4096];
+  while (!problem && std::fgets(line, sizeof line, file)) {
+    const char* at = line;
+    while (*at == ' ' || *at == '\t') ++at;
+    if (at[0] != 'v' || at[1] != 't' || (at[2] != ' ' && at[2] != '\t')) continue;
+    at += 2;
+    for (;;) {
+      char* end = nullptr;
+      const float value = std::strtof(at, &end);
+      if (end == at) break;
+      if (!std::isfinite(value))
+        problem = "its first mesh has a texture coordinate that is not finite";
+      at = end;
+    }
+  }
+  std::fclose(file);
+  return problem;
+}
+
 // Loads the first mesh of a model file into *out; returns an empty text, or
 // the reason it cannot be used (the importer's own words, when it has them).
 std::string read_mesh(const char* path, mesh_record** out) {
@@ -162,6 +204,11 @@ std::string read_mesh(const char* path, mesh_record** out) {
     const aiScene* scene = aiImportFile(path, import_flags);
     if (!scene) return import_error();
     if (const char* reason = unusable_first_mesh(scene)) {
+      aiReleaseImport(scene);
+      return reason;
+    }
+    if (const char* reason =
+            ends_with(path, ".obj") ? non_finite_texture_coordinate(path) : nullptr) {
       aiReleaseImport(scene);
       return reason;
     }

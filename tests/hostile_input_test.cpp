@@ -74,6 +74,11 @@ std::string rle_tga(int width, int height) {
   return file;
 }
 
+std::string triangle_obj(const std::string& position, const std::string& coordinate) {
+  return "v " + position + "\nv 1 0 0\nv 0 1 0\nvt " + coordinate +
+         "\nvt 1 0\nvt 0 1\nf 1/1 2/2 3/3\n";
+}
+
 // Runs the call with stderr captured; returns what it printed.
 template <typename Call>
 std::string stderr_of(Call call) {
@@ -125,6 +130,36 @@ TEST(HugeModels, AModelFileBeyondTheLimitIsRefusedBeforeImport) {
   const std::string said = stderr_of([&] { m = load_mesh(path.c_str()); });
   EXPECT_EQ(m, nullptr);
   EXPECT_EQ(said, "cannot load " + path + ": the file is too large\n");
+}
+
+TEST(NonFiniteModels, PositionsOrTextureCoordinatesOfNanOrInfinityAreRefused) {
+  struct bad_model {
+    const char* name;
+    std::string position;
+    std::string coordinate;
+    const char* reason;
+  };
+  const bad_model models[] = {
+      {"nan-position.obj", "nan 0 0", "0 0", "a position that is not finite"},
+      {"inf-position.obj", "0 inf 0", "0 0", "a position that is not finite"},
+      {"minus-inf-position.obj", "0 0 -inf", "0 0", "a position that is not finite"},
+      {"nan-coordinate.obj", "0 0 0", "nan 0", "a texture coordinate that is not finite"},
+      {"inf-coordinate.obj", "0 0 0", "0 inf", "a texture coordinate that is not finite"},
+  };
+  for (const bad_model& model : models) {
+    SCOPED_TRACE(model.name);
+    const std::string path = write_file(model.name, triangle_obj(model.position, model.coordinate));
+    mesh_record* m = nullptr;
+    const std::string said = stderr_of([&] { m = load_mesh(path.c_str()); });
+    EXPECT_EQ(m, nullptr);
+    EXPECT_EQ(said, "cannot load " + path + ": its first mesh has " + model.reason + "\n");
+  }
+  // The same triangle with finite numbers loads.
+  const std::string good = write_file("finite.obj", triangle_obj("0 0 0", "0 0"));
+  mesh_record* m = load_mesh(good.c_str());
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->triangle_count, 1u);
+  free_mesh(m);
 }
 
 }  // namespace
