@@ -35,12 +35,45 @@ const char* const film_asset_files[8] = {
     "normal-map.tga", "spaceship.obj", "spaceship.tga", "spaceship-normal-map.tga",
     "orvane.obj",     "kelthar.obj",   "ring.obj",      "greetings.obj"};
 
+namespace {
+
+// What the start-up check decoded or loaded, kept for the load that follows
+// so that no file is read and decoded twice.
+struct kept_asset {
+  std::string path;
+  tga_image image;     // a checked TGA file, or no pixels
+  mesh_record* model;  // a checked model file, or null
+};
+std::vector<kept_asset> kept_assets;
+
+// Takes the kept asset of the path out of the list, if there is one.
+bool take_kept(const char* path, kept_asset* out) {
+  for (size_t i = 0; i < kept_assets.size(); ++i) {
+    if (kept_assets[i].path != path) continue;
+    *out = kept_assets[i];
+    kept_assets.erase(kept_assets.begin() + static_cast<long>(i));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int load_texture(const char* path) {
   GLuint name = 0;
   glGenTextures(1, &name);
   glBindTexture(GL_TEXTURE_2D, name);
-  // On failure the window layer has said why; the texture stays without an image.
-  window_load_texture(path);
+  GLint max_size = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+  kept_asset kept{};
+  if (take_kept(path, &kept) && kept.image.pixels && kept.image.width <= max_size &&
+      kept.image.height <= max_size) {
+    window_upload_tga(&kept.image);
+  } else {
+    // On failure the window layer has said why; the texture stays without an image.
+    window_load_texture(path);
+  }
+  window_free_tga(&kept.image);
   glBindTexture(GL_TEXTURE_2D, 0);
   return static_cast<int>(name);
 }
@@ -226,10 +259,36 @@ std::string read_mesh(const char* path, mesh_record** out) {
 }  // namespace
 
 mesh_record* load_mesh(const char* path) {
+  kept_asset kept{};
+  if (take_kept(path, &kept) && kept.model) return kept.model;
   mesh_record* record = nullptr;
   const std::string reason = read_mesh(path, &record);
   if (!record) std::fprintf(stderr, "cannot load %s: %s\n", path, reason.c_str());
   return record;
+}
+
+std::string check_asset(const char* path) {
+  kept_asset kept{path, tga_image{}, nullptr};
+  std::string reason;
+  if (ends_with(path, ".tga")) {
+    const char* problem = window_read_tga(path, 0, &kept.image);
+    if (problem) reason = problem;
+  } else {
+    reason = read_mesh(path, &kept.model);
+  }
+  if (!reason.empty()) return reason;
+  kept_asset old{};
+  if (take_kept(path, &old)) {
+    window_free_tga(&old.image);
+    free_record(old.model);
+  }
+  try {
+    kept_assets.push_back(kept);
+  } catch (const std::bad_alloc&) {
+    window_free_tga(&kept.image);
+    free_record(kept.model);
+  }
+  return std::string();
 }
 
 void load_greetings_mesh() {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "demo/assets.h"
 #include "demo/effects.h"
@@ -121,6 +122,15 @@ int film_check_assets(const char* program_name) {
     errno = 0;
     if (const char* problem = asset_problem(path)) {
       std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name, path, problem);
+      return 0;
+    }
+  }
+  // Every file whole: a corrupt image or model is refused here, before any
+  // window opens, rather than played as black or flat.
+  for (const char* path : film_asset_files) {
+    const std::string reason = check_asset(path);
+    if (!reason.empty()) {
+      std::fprintf(stderr, "%s: cannot use %s: %s\n", program_name, path, reason.c_str());
       return 0;
     }
   }

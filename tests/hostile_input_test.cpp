@@ -153,6 +153,7 @@ TEST(NonFiniteModels, PositionsOrTextureCoordinatesOfNanOrInfinityAreRefused) {
     const std::string said = stderr_of([&] { m = load_mesh(path.c_str()); });
     EXPECT_EQ(m, nullptr);
     EXPECT_EQ(said, "cannot load " + path + ": its first mesh has " + model.reason + "\n");
+    EXPECT_EQ(check_asset(path.c_str()), std::string("its first mesh has ") + model.reason);
   }
   // The same triangle with finite numbers loads.
   const std::string good = write_file("finite.obj", triangle_obj("0 0 0", "0 0"));
@@ -160,6 +161,60 @@ TEST(NonFiniteModels, PositionsOrTextureCoordinatesOfNanOrInfinityAreRefused) {
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->triangle_count, 1u);
   free_mesh(m);
+}
+
+TEST(StartupCheck, CorruptImagesAndModelsAreRefusedWithTheReason) {
+  std::string noise;
+  for (int i = 0; i < 4000; ++i) noise += static_cast<char>((i * 7919 + 13) % 251);
+  const std::string whole = tga_header(4, 4, 24, 2) + std::string(48, '\x55');
+  struct bad_file {
+    const char* name;
+    std::string bytes;
+  };
+  const bad_file files[] = {
+      {"noise.tga", noise},
+      {"half.tga", whole.substr(0, whole.size() / 2)},
+      {"bogus-header.tga", tga_header(4, 4, 24, 77) + std::string(48, '\x55')},
+      {"noise.obj", noise},
+      {"half.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2"},
+  };
+  for (const bad_file& file : files) {
+    SCOPED_TRACE(file.name);
+    const std::string path = write_file(file.name, file.bytes);
+    EXPECT_FALSE(check_asset(path.c_str()).empty());
+  }
+}
+
+TEST(StartupCheck, WhatTheCheckDecodedIsWhatTheLoadUses) {
+  // Checked, then removed: the load must come from what the check kept.
+  std::string pixels;
+  for (int i = 0; i < 16; ++i) pixels += std::string("\x10\x20\x30", 3);
+  const std::string image = write_file("kept.tga", tga_header(4, 4, 24, 2) + pixels);
+  const std::string model = write_file("kept.obj", triangle_obj("0 0 0", "0 0"));
+  ASSERT_EQ(check_asset(image.c_str()), "");
+  ASSERT_EQ(check_asset(model.c_str()), "");
+  fs::remove(image);
+  fs::remove(model);
+
+  const GLuint name = static_cast<GLuint>(load_texture(image.c_str()));
+  glBindTexture(GL_TEXTURE_2D, name);
+  GLint width = 0;
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  EXPECT_EQ(width, 4);
+  const std::vector<float> texels = read_texture(name);
+  ASSERT_EQ(texels.size(), 64u);
+  EXPECT_NEAR(texels[0], 0x30 / 255.0f, 1e-3f);  // stored blue, green, red
+  EXPECT_NEAR(texels[2], 0x10 / 255.0f, 1e-3f);
+  glDeleteTextures(1, &name);
+
+  mesh_record* m = load_mesh(model.c_str());
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->triangle_count, 1u);
+  free_mesh(m);
+  // Taken once: a second load reads the (now missing) file again.
+  EXPECT_FALSE(stderr_of([&] { EXPECT_EQ(load_mesh(model.c_str()), nullptr); }).empty());
+  EXPECT_EQ(take_gl_error(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 }  // namespace

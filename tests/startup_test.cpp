@@ -458,6 +458,38 @@ TEST(HostileInput, AFifoOrDeviceInPlaceOfAnAssetIsRefusedWithoutWaiting) {
   }
 }
 
+TEST(HostileInput, ACorruptImageOrModelIsRefusedBeforeAnyWindowWithOneLine) {
+  std::string noise;
+  for (int i = 0; i < 4000; ++i) noise += static_cast<char>((i * 7919 + 13) % 251);
+  struct fault {
+    const char* name;
+    std::string bytes;
+  };
+  const std::vector<fault> faults = {
+      {"spaceship.tga", noise},
+      {"normal-map.tga", std::string("\0\0\x02", 3) + std::string(15, '\0') + noise},
+      {"spaceship-normal-map.tga", std::string("\0\0\x02", 3) + std::string(9, '\0') +
+                                       std::string("\0\x04\0\x04\x18\0", 6) + noise},
+      {"orvane.obj", noise},
+      {"ring.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2"},
+      {"kelthar.obj", "v 0 0 nan\nv 1 0 0\nv 0 1 0\nf 1 2 3\n"},
+      {"greetings.obj", "v 0 0 0\nv inf 0 0\nv 0 1 0\nf 1 2 3\n"},
+  };
+  for (const fault& f : faults) {
+    SCOPED_TRACE(f.name);
+    asset_folder folder;
+    std::ofstream(folder.replace(f.name), std::ios::binary) << f.bytes;
+    // No display: the check must refuse the file before it would need one.
+    const run_result result = run_program("demo720", folder.path, {{"DISPLAY", nullptr}}, 20.0);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.status, 1);
+    ASSERT_EQ(result.lines.size(), 1u) << result.output;
+    EXPECT_EQ(result.output, result.lines[0] + "\n");
+    EXPECT_EQ(result.lines[0].rfind(std::string("demo720: cannot use ") + f.name + ": ", 0), 0u)
+        << result.lines[0];
+  }
+}
+
 // Where a descriptor of the process leads, as /proc shows it.
 std::string descriptor_target(pid_t pid, int fd) {
   std::error_code error;
