@@ -156,6 +156,21 @@ int film_create(film_layers* layers, const char* program_name) {
   // Like every resource of the film the layers live until the process ends;
   // this copy keeps them reachable to the end, where leak checkers look.
   film_kept_layers = *layers;
+  // A driver that could not make a target says so only here; drawing into it
+  // would fail silently or crash inside the driver.
+  const GLuint targets[6] = {P4E6JEEC->framebuffer,
+                             HVATQD0L,
+                             layers->composite_layer->framebuffer,
+                             layers->atmosphere_layer->framebuffer,
+                             layers->sun_flare_layer->framebuffer,
+                             layers->depth_of_field_layer->framebuffer};
+  for (GLuint target : targets) {
+    if (const char* problem = target_problem(target)) {
+      std::fprintf(stderr, "%s: cannot create the %ux%u render targets: %s\n", program_name, width,
+                   height, problem);
+      return 0;
+    }
+  }
   step_done("layers");
 
   create_programs();

@@ -217,4 +217,20 @@ TEST(StartupCheck, WhatTheCheckDecodedIsWhatTheLoadUses) {
   EXPECT_EQ(take_gl_error(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
+TEST(RenderTargets, ATargetTheDriverCannotMakeIsNamedAndAGoodOneIsNot) {
+  GLint max_size = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+  layer_record* good = layer(8, 8);
+  EXPECT_EQ(target_problem(good->framebuffer), nullptr);
+  layer_record* too_wide = layer(static_cast<unsigned>(max_size) * 2, 1);
+  EXPECT_NE(target_problem(too_wide->framebuffer), nullptr);
+  EXPECT_EQ(gl_integer(GL_FRAMEBUFFER_BINDING), 0);
+  EXPECT_EQ(take_gl_error(), static_cast<GLenum>(GL_NO_ERROR));
+  for (layer_record* target : {good, too_wide}) {
+    glDeleteTextures(1, &target->texture);
+    glDeleteFramebuffers(1, &target->framebuffer);
+    std::free(target);
+  }
+}
+
 }  // namespace

@@ -190,6 +190,11 @@ layer_record* layer(unsigned width, unsigned height);
 layer_record* depth(unsigned width, unsigned height);
 // A framebuffer with a GL_RGBA16F colour and a 24-bit depth texture.
 accumulator_record* accumulator(unsigned width, unsigned height);
+// Why the target's framebuffer cannot be drawn into, or null when it can: a
+// GL_OUT_OF_MEMORY raised since GL errors were last read (reading them clears
+// them), or an incomplete framebuffer (a texture the driver could not make,
+// a size beyond its limits). Leaves framebuffer 0 bound.
+const char* target_problem(GLuint framebuffer);
 // Viewport to the size; 45-degree frustum (near 0.1, far 15) of the aspect.
 void perspective(int width, int height, float aspect);
 // Viewport to the size; one unit per pixel, origin top-left, y down.
