@@ -43,7 +43,16 @@ struct kept_asset {
   std::string path;
   tga_image image;     // a checked TGA file, or no pixels
   mesh_record* model;  // a checked model file, or null
+  struct stat file;    // the file as it was when checked
 };
+
+// Whether the file is still the one that was checked: same file, size and
+// modification time.
+bool unchanged(const struct stat& before, const struct stat& now) {
+  return before.st_dev == now.st_dev && before.st_ino == now.st_ino &&
+         before.st_size == now.st_size && before.st_mtim.tv_sec == now.st_mtim.tv_sec &&
+         before.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
+}
 std::vector<kept_asset> kept_assets;
 
 // Takes the kept asset of the path out of the list, if there is one.
@@ -268,7 +277,19 @@ mesh_record* load_mesh(const char* path) {
 }
 
 std::string check_asset(const char* path) {
-  kept_asset kept{path, tga_image{}, nullptr};
+  kept_asset kept{path, tga_image{}, nullptr, {}};
+  // A file checked before and not changed since need not be read again (the
+  // capture tool checks before it looks for a display, then once more).
+  if (stat(path, &kept.file) == 0) {
+    for (const kept_asset& earlier : kept_assets)
+      if (earlier.path == path && unchanged(earlier.file, kept.file)) return std::string();
+  }
+  // Whatever an earlier check kept of it is out of date now.
+  kept_asset old{};
+  if (take_kept(path, &old)) {
+    window_free_tga(&old.image);
+    free_record(old.model);
+  }
   std::string reason;
   if (ends_with(path, ".tga")) {
     const char* problem = window_read_tga(path, 0, &kept.image);
@@ -277,11 +298,6 @@ std::string check_asset(const char* path) {
     reason = read_mesh(path, &kept.model);
   }
   if (!reason.empty()) return reason;
-  kept_asset old{};
-  if (take_kept(path, &old)) {
-    window_free_tga(&old.image);
-    free_record(old.model);
-  }
   try {
     kept_assets.push_back(kept);
   } catch (const std::bad_alloc&) {

@@ -233,4 +233,15 @@ TEST(RenderTargets, ATargetTheDriverCannotMakeIsNamedAndAGoodOneIsNot) {
   }
 }
 
+TEST(StartupCheck, ACheckedFileIsCheckedAgainOnlyWhenItChanged) {
+  const std::string path = write_file("rechecked.obj", triangle_obj("0 0 0", "0 0"));
+  ASSERT_EQ(check_asset(path.c_str()), "");
+  ASSERT_EQ(check_asset(path.c_str()), "");  // unchanged: what was kept stays
+  // Spoilt after its check: the next check must read it again and refuse it.
+  std::ofstream(path, std::ios::binary) << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 99\n";
+  EXPECT_NE(check_asset(path.c_str()), "");
+  fs::remove(path);
+  EXPECT_FALSE(stderr_of([&] { EXPECT_EQ(load_mesh(path.c_str()), nullptr); }).empty());
+}
+
 }  // namespace
