@@ -396,7 +396,14 @@ TEST(SmallerScreen, Demo1080ShowsTheCentredBarAndTheWholePictureOnA1280x720Scree
                                      "scale=" + std::to_string(small_width) + ":" +
                                          std::to_string(small_height) + ":flags=area",
                                      "rgb24", small_width * small_height * 3);
-                      request_close(screen.display, pid);
+                      // On a loaded machine the film may not have begun yet:
+                      // a black screen is no picture of it, look again.
+                      double sum = 0.0;
+                      for (unsigned char v : picture) sum += v;
+                      if (!picture.empty() && sum < 8.0 * picture.size() && seconds < 25.0)
+                        picture.clear();
+                      else
+                        request_close(screen.display, pid);
                     }
                   });
   EXPECT_EQ(result.status, 0) << result.output;
