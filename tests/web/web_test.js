@@ -7,7 +7,7 @@
 //   - stills at ?at=T&size=320x180 match demo-capture's PNG of the same
 //     moment at a peak signal-to-noise ratio of at least 30 dB;
 //   - an asset that cannot be downloaded, and one that does not load, each
-//     give their sentence on the page.
+//     give their sentence on the page, and so does a browser without WebGL.
 // Prints the figures it measures. Usage:
 //   node web_test.js WEB_BUILD_DIR REFERENCE_DIR   (PNG stills still-TTT.TTT.png)
 'use strict';
@@ -177,6 +177,19 @@ async function main() {
     }
   } finally {
     await browser.close();
+  }
+  // A browser whose WebGL is turned off.
+  const plain = await puppeteer.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: 'new',
+    args: ['--disable-webgl', '--disable-3d-apis', '--no-sandbox'],
+  });
+  try {
+    const {page} = await open(plain, base, 640, 360);
+    const text = await waitForText(page, 'WebGL', 30).catch(() => 'nothing');
+    check(text.includes('no WebGL'), `without WebGL the page says "${text}"`);
+  } finally {
+    await plain.close();
     server.close();
   }
   console.log(failures ? `web: ${failures} check(s) failed` : 'web: all checks passed');
