@@ -64,6 +64,7 @@ apt_options=(
   -o "Dir::State::status=/var/lib/dpkg/status"
   -o "Dir::Cache=$apt_dir/cache"
   -o "Debug::NoLocking=1"
+  -o "APT::Sandbox::User=root"
 )
 command -v dpkg-source >/dev/null || {
   echo "fetch-debian-source: cannot use dpkg-source: install dpkg-dev" >&2

@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
-# The importer reports unreadable files by throwing, so it is built, like the
-# program, with exceptions that can be caught.
-#
 # Builds the web build's one library from Debian's sources with Emscripten:
 # the model importer with only its OBJ reader, and the zlib and unzip code it
 # links against. Everything goes to a cache outside the clone, reused while
 # it is complete:
 #   $SKYWARD_WEB_CACHE (default ~/.cache/skyward-web)/prefix/{include,lib}
-# Prints the prefix.
+# Prints the prefix. The importer reports unreadable files by throwing, so it
+# is built, like the program, with exceptions that can be caught.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${SKYWARD_WEB_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/skyward-web}
