@@ -76,9 +76,11 @@ async function open(browser, url, width, height) {
   return {page, errors};
 }
 
+// Waits until the page shows a message holding the text (or an error).
 async function waitForText(page, text, seconds) {
   await page.waitForFunction(
-      (wanted) => document.getElementById('message').textContent.includes(wanted) ||
+      (wanted) => (!document.getElementById('panel').hidden &&
+                   document.getElementById('message').textContent.includes(wanted)) ||
           document.title === 'error',
       {timeout: seconds * 1000, polling: 100}, text);
   return page.evaluate(() => document.getElementById('message').textContent);
@@ -138,6 +140,15 @@ async function main() {
       await page.keyboard.press('Escape');
       const again = await waitForText(page, 'click to play', 60);
       check(again === 'click to play', 'Escape ends the film and offers "click to play" again');
+      // A second showing reuses what the first made.
+      const before = await page.evaluate(() => timing.frames.length);
+      await page.mouse.click(160, 90);
+      const replayed = await page.waitForFunction((n) => timing.frames.length > n + 3,
+                                                  {timeout: 60000, polling: 200}, before)
+                           .then(() => true, () => false);
+      check(replayed, 'a second click plays the film again');
+      await page.keyboard.press('Escape');
+      await waitForText(page, 'click to play', 60);
       const frames = await page.evaluate(() => timing.frames.slice(1));
       const mean = frames.reduce((s, f) => s + f, 0) / Math.max(frames.length, 1);
       check(frames.length > 3, `the film drew frames (${frames.length})`);
