@@ -35,10 +35,6 @@
 #include "demo/effects.h"
 #include "demo/film.h"
 
-#define STB_IMAGE_WRITE_STATIC
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb_image_write.h>
-
 extern char** environ;
 
 namespace {
@@ -167,8 +163,7 @@ capture_options parse_options(int argc, char** argv) {
         fail_usage("--fps: '" + value + "' is not a rate from 1 to 1000");
       options.fps = fps;
     } else if (option == "--layer") {
-      if (value != "final" && value != "scene" && value != "atmosphere" && value != "flare" &&
-          value != "composite" && value != "focus")
+      if (film_step_for_image(value.c_str()) < 0)
         fail_usage("--layer: '" + value +
                    "' is not one of scene, atmosphere, flare, composite, focus");
       options.layer = value;
@@ -191,39 +186,6 @@ capture_options parse_options(int argc, char** argv) {
   if (options.mode == MODE_VIDEO && (options.width % 2 || options.height % 2))
     fail_usage("--video needs an even width and height");
   return options;
-}
-
-// The frame whose clock reading stands for a moment: frame k is drawn at
-// k / fps seconds, the first at 1 / fps.
-long frame_for(double moment, double fps) {
-  const long frame = std::lround(moment * fps);
-  return frame < 1 ? 1 : frame;
-}
-
-// Frames of the whole film: every k >= 1 with k / fps <= 115 s, as the film
-// loop presents every frame whose clock has not passed its length.
-long film_frame_count(double fps) {
-  return static_cast<long>(std::floor(FILM_LENGTH * fps + 1e-6));
-}
-
-// Writes a texture to a PNG, top row first, 8 bits per channel.
-bool write_png(const std::string& path, GLuint texture, int width, int height) {
-  std::vector<float> pixels(static_cast<size_t>(width) * height * 4);
-  glActiveTexture(GL_TEXTURE0);
-  glBindTexture(GL_TEXTURE_2D, texture);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_FLOAT, pixels.data());
-  glBindTexture(GL_TEXTURE_2D, 0);
-  std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      for (int c = 0; c < 3; ++c) {
-        float v = pixels[(static_cast<size_t>(height - 1 - y) * width + x) * 4 + c];
-        v = v < 0 ? 0 : (v > 1 ? 1 : v);
-        rgb[(static_cast<size_t>(y) * width + x) * 3 + c] =
-            static_cast<unsigned char>(v * 255.0f + 0.5f);
-      }
-  return stbi_write_png(path.c_str(), width, height, 3, rgb.data(), width * 3) != 0;
 }
 
 std::string still_name(double moment) {
@@ -277,34 +239,24 @@ int capture_stills(const capture_options& options) {
   film_layers layers{};
   if (!start_film(options, &layers)) return 1;
 
+  const int shown = film_step_for_image(options.layer.c_str());
   script_state script;
   script_reset(&script);
   clock_start(0.0);
-  const long last_frame = frame_for(moments.back(), options.fps);
+  long frame = 0;
   size_t next = 0;
   int written = 0;
-  for (long frame = 1; frame <= last_frame && next < moments.size(); ++frame) {
-    clock_tick(static_cast<double>(frame) / options.fps);
-    if (frame != frame_for(moments[next], options.fps)) {
-      script_step(&script, TIME, FRAME_INTERVAL, false);
-      continue;
-    }
-    film_frame(&layers, &script);
-    // The speed blur overwrites the composite; redo it from the same inputs.
-    if (options.layer == "composite")
-      post_process(layers.atmosphere_layer, layers.sun_flare_layer, layers.composite_layer,
-                   script.noise_amount);
+  while (next < moments.size()) {
+    const long drawn = film_frame_at(moments[next], options.fps);
+    film_step_to(&script, frame, drawn, options.fps);
+    frame = drawn;
+    // The steps after the one that leaves the chosen image are left out.
+    film_frame_through(&layers, &script, shown);
+    const film_image image = film_steps[shown].leaves(&layers);
     // Moments that fall on the same frame share its image.
-    for (; next < moments.size() && frame_for(moments[next], options.fps) == frame; ++next) {
+    for (; next < moments.size() && film_frame_at(moments[next], options.fps) == frame; ++next) {
       const std::string path = (std::filesystem::path(options.out) / still_name(moments[next]));
-      const layer_record* shown = options.layer == "atmosphere" ? layers.atmosphere_layer
-                                  : options.layer == "flare"    ? layers.sun_flare_layer
-                                  : options.layer == "focus"    ? layers.depth_of_field_layer
-                                                                : layers.composite_layer;
-      const bool scene = options.layer == "scene";
-      if (!write_png(path, scene ? P4E6JEEC->color_texture : shown->texture,
-                     static_cast<int>(scene ? P4E6JEEC->width : shown->width),
-                     static_cast<int>(scene ? P4E6JEEC->height : shown->height))) {
+      if (!film_write_png(path.c_str(), image)) {
         std::fprintf(stderr, "\n%s: cannot write %s\n", program_name, path.c_str());
         window_terminate();
         return 1;
@@ -619,8 +571,7 @@ bool emit_frame(frame_sink* sink, const unsigned char* rgba, long number) {
     char name[32];
     std::snprintf(name, sizeof name, "frame-%06ld.png", number);
     const std::string path = (std::filesystem::path(options.target) / name).string();
-    written = stbi_write_png(path.c_str(), options.width, options.height, 3, sink->rgb.data(),
-                             options.width * 3) != 0;
+    written = write_rgb_png(path.c_str(), options.width, options.height, sink->rgb.data());
     if (!written) {
       end_progress();
       std::fprintf(stderr, "%s: cannot write %s\n", program_name, path.c_str());
@@ -745,30 +696,27 @@ struct startup_timer {
   std::vector<double> ms;
   double last = 0;
 };
-startup_timer* active_startup = nullptr;
 
-void time_startup_step(const char* step) {
+void time_startup_step(const char* step, void* user) {
+  startup_timer* timer = static_cast<startup_timer*>(user);
   glFinish();
   const double now = window_time();
-  active_startup->names.push_back(step);
-  active_startup->ms.push_back(1000 * (now - active_startup->last));
-  active_startup->last = now;
+  timer->names.push_back(step);
+  timer->ms.push_back(1000 * (now - timer->last));
+  timer->last = now;
 }
 
-// Steps of one frame timed by one GL_TIME_ELAPSED query each: the hook ends
-// the running query and begins the next.
-const int frame_steps = 7;
+// Steps of one frame (film_steps) timed by one GL_TIME_ELAPSED query each:
+// the hook ends the running query and begins the next.
+const int frame_steps = FILM_STEP_COUNT;
 struct frame_timer {
   GLuint queries[frame_steps];
-  const char* names[frame_steps];
   int step;
 };
-frame_timer* active_frame = nullptr;
 
-void time_frame_step(const char* step) {
-  frame_timer* timer = active_frame;
+void time_frame_step(const char*, void* user) {
+  frame_timer* timer = static_cast<frame_timer*>(user);
   glEndQuery(GL_TIME_ELAPSED);
-  if (timer->step < frame_steps) timer->names[timer->step] = step;
   ++timer->step;
   if (timer->step < frame_steps) glBeginQuery(GL_TIME_ELAPSED, timer->queries[timer->step]);
 }
@@ -868,18 +816,17 @@ int run_benchmark(const capture_options& options) {
 
   // Start-up: the two loaders, then each step of the film's creation.
   startup_timer startup;
-  active_startup = &startup;
   glFinish();
   startup.last = window_time();
   const double startup_begin = startup.last;
   P744X1EL[0]();
-  time_startup_step("toolkit loader");
+  time_startup_step("toolkit loader", &startup);
   P744X1EL[1]();
-  time_startup_step("greetings.obj (loader)");
+  time_startup_step("greetings.obj (loader)", &startup);
   film_layers layers{};
-  film_step_hook = time_startup_step;
+  film_set_step_hook(time_startup_step, &startup);
   const int created = film_create(&layers, program_name);
-  film_step_hook = nullptr;
+  film_set_step_hook(nullptr, nullptr);
   const double startup_total = 1000 * (startup.last - startup_begin);
   if (!created) {
     window_terminate();
@@ -908,22 +855,19 @@ int run_benchmark(const capture_options& options) {
   long frame = 0;
   std::vector<std::vector<double>> rows;  // per moment: the steps, their sum, the wall time
   for (double moment : moments) {
-    const long first = std::max(frame_for(moment, options.fps), frame + 1);
-    for (++frame; frame < first; ++frame) {
-      clock_tick(static_cast<double>(frame) / options.fps);
-      script_step(&script, TIME, FRAME_INTERVAL, false);
-    }
+    const long first = std::max(film_frame_at(moment, options.fps), frame + 1);
+    film_step_to(&script, frame, first, options.fps);
+    frame = first;
     std::vector<std::vector<double>> samples(frame_steps + 2);
     for (int r = 0; r < repeats; ++r, ++frame) {
-      clock_tick(static_cast<double>(frame) / options.fps);
+      if (r > 0) film_step_to(&script, frame - 1, frame, options.fps);
       glFinish();
       const double begin = window_time();
-      active_frame = &timer;
       timer.step = 0;
-      film_step_hook = time_frame_step;
+      film_set_step_hook(time_frame_step, &timer);
       glBeginQuery(GL_TIME_ELAPSED, timer.queries[0]);
       film_frame(&layers, &script);
-      film_step_hook = nullptr;
+      film_set_step_hook(nullptr, nullptr);
       glFinish();
       const double wall = 1000 * (window_time() - begin);
       double sum = 0;
@@ -948,13 +892,13 @@ int run_benchmark(const capture_options& options) {
       "'whole frame' is the window clock around the frame with glFinish)\n",
       repeats);
   std::printf("%8s", "moment");
-  for (const char* name : timer.names)
-    std::printf(" %*s", std::max(8, int(std::strlen(name))), name);
+  for (const film_step& step : film_steps)
+    std::printf(" %*s", std::max(8, int(std::strlen(step.name))), step.name);
   std::printf(" %10s %12s\n", "steps sum", "whole frame");
   for (size_t m = 0; m < rows.size(); ++m) {
     std::printf("%6g s", moments[m]);
     for (int i = 0; i < frame_steps; ++i)
-      std::printf(" %*.1f", std::max(8, int(std::strlen(timer.names[i]))), rows[m][i]);
+      std::printf(" %*.1f", std::max(8, int(std::strlen(film_steps[i].name))), rows[m][i]);
     std::printf(" %10.1f %12.1f\n", rows[m][frame_steps], rows[m][frame_steps + 1]);
   }
 

@@ -798,12 +798,9 @@ TEST_F(passes, DepthOfFieldSplitsChannelsOnlyWithAberrationAndBoostsHighlights) 
 // ---------------------------------------------------------------------------
 // Radial speed blur, run as the frame runs it.
 
+// The blur's "_speed" is the timeline's speed x 0.25.
 void run_radial_blur(const layer_record* source, const layer_record* target, float speed) {
-  glUseProgram(radial_blur);
-  glUniform1f(glGetUniformLocation(radial_blur, "_time"), TIME);
-  glUniform1f(glGetUniformLocation(radial_blur, "_speed"), speed);
-  glUseProgram(0);
-  transform(source, target, radial_blur);
+  apply_radial_blur(source, target, speed * 4.0f);
 }
 
 TEST_F(passes, RadialBlurAveragesTenTapsTowardsTheCentre) {
