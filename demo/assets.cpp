@@ -25,9 +25,16 @@ mesh_record* kelthar = nullptr;
 mesh_record* ring = nullptr;
 mesh_record* greetings = nullptr;
 
-const char* const film_asset_files[8] = {
-    "normal-map.tga", "spaceship.obj", "spaceship.tga", "spaceship-normal-map.tga",
-    "orvane.obj",     "kelthar.obj",   "ring.obj",      "greetings.obj"};
+const film_asset film_assets[FILM_ASSET_COUNT] = {
+    {"normal-map.tga", &terrain_normal_map, nullptr, false},
+    {"spaceship.obj", nullptr, &spaceship, false},
+    {"spaceship.tga", &spaceship_texture, nullptr, false},
+    {"spaceship-normal-map.tga", &spaceship_normal_map, nullptr, false},
+    {"orvane.obj", nullptr, &orvane, false},
+    {"kelthar.obj", nullptr, &kelthar, false},
+    {"ring.obj", nullptr, &ring, false},
+    {"greetings.obj", nullptr, &greetings, true},
+};
 
 int load_texture(const char* path) {
   GLuint name = 0;

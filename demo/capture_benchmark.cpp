@@ -258,42 +258,35 @@ int run_benchmark(const capture_options& options) {
     gpu_line(what, 12.0 * P4E6JEEC->width * P4E6JEEC->height);
   }
   gpu_line("generator: 2 x 512 x 512 RGB16F (6 B/pixel)", 2 * 512.0 * 512.0 * 6);
-  const struct {
-    const char* name;
-    int texture;
-  } textures[] = {{"normal-map.tga", terrain_normal_map},
-                  {"spaceship.tga", spaceship_texture},
-                  {"spaceship-normal-map.tga", spaceship_normal_map}};
-  for (const auto& t : textures) {
+  for (const film_asset& asset : film_assets) {
+    if (!asset.texture) continue;
     int w = 0, h = 0, levels = 0;
     GLint format = 0;
-    const double bytes = texture_bytes(static_cast<GLuint>(t.texture), &w, &h, &format, &levels);
+    const double bytes =
+        texture_bytes(static_cast<GLuint>(*asset.texture), &w, &h, &format, &levels);
     char what[96];
-    std::snprintf(what, sizeof what, "%s %d x %d %s, %d mipmap levels", t.name, w, h,
+    std::snprintf(what, sizeof what, "%s %d x %d %s, %d mipmap levels", asset.file, w, h,
                   format_name(format), levels);
     gpu_line(what, bytes);
   }
   std::printf("  %-58s %8.2f MiB\n", "total", mib(gpu_total));
 
   std::printf("Meshes (client-side vertex arrays: in process memory, not on the GPU):\n");
-  const struct {
-    const char* name;
-    const mesh_record* mesh;
-  } meshes[] = {{"terrain tile 1", terrains[0]}, {"terrain tile 2", terrains[1]},
-                {"terrain tile 3", terrains[2]}, {"terrain tile 4", terrains[3]},
-                {"spaceship.obj", spaceship},    {"orvane.obj", orvane},
-                {"kelthar.obj", kelthar},        {"ring.obj", ring},
-                {"greetings.obj", greetings}};
   double mesh_total = 0;
-  for (const auto& m : meshes) {
+  const auto mesh_line = [&mesh_total](const char* name, const mesh_record* mesh) {
     // Four arrays of three floats per vertex, three indices per triangle.
-    const double bytes = 4.0 * 3 * 4 * m.mesh->vertex_count + 3.0 * 4 * m.mesh->triangle_count;
+    const double bytes = 4.0 * 3 * 4 * mesh->vertex_count + 3.0 * 4 * mesh->triangle_count;
     mesh_total += bytes;
     char what[96];
-    std::snprintf(what, sizeof what, "%s: %u vertices, %u triangles", m.name, m.mesh->vertex_count,
-                  m.mesh->triangle_count);
+    std::snprintf(what, sizeof what, "%s: %u vertices, %u triangles", name, mesh->vertex_count,
+                  mesh->triangle_count);
     std::printf("  %-58s %8.2f MiB\n", what, mib(bytes));
-  }
+  };
+  const char* const tile_names[4] = {"terrain tile 1", "terrain tile 2", "terrain tile 3",
+                                     "terrain tile 4"};
+  for (int i = 0; i < 4; ++i) mesh_line(tile_names[i], terrains[i]);
+  for (const film_asset& asset : film_assets)
+    if (asset.mesh) mesh_line(asset.file, *asset.mesh);
   std::printf("  %-58s %8.2f MiB\n", "total", mib(mesh_total));
   window_terminate();
   return 0;

@@ -119,7 +119,8 @@ int film_open_window(const char* program_name, int width, int height, window_mod
 }
 
 int film_check_assets(const char* program_name) {
-  for (const char* path : film_asset_files) {
+  for (const film_asset& asset : film_assets) {
+    const char* path = asset.file;
     errno = 0;
     if (const char* problem = asset_problem(path)) {
       std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name, path, problem);
@@ -163,26 +164,21 @@ int film_create(film_layers* layers, const char* program_name) {
     step_done(tile_names[i]);
   }
 
-  terrain_normal_map = load_texture("normal-map.tga");
-  step_done("normal-map.tga");
-  spaceship = load_mesh("spaceship.obj");
-  step_done("spaceship.obj");
-  spaceship_texture = load_texture("spaceship.tga");
-  step_done("spaceship.tga");
-  spaceship_normal_map = load_texture("spaceship-normal-map.tga");
-  step_done("spaceship-normal-map.tga");
-  orvane = load_mesh("orvane.obj");
-  step_done("orvane.obj");
-  kelthar = load_mesh("kelthar.obj");
-  step_done("kelthar.obj");
-  ring = load_mesh("ring.obj");
-  step_done("ring.obj");
-  if (!loaded(program_name, "greetings.obj", greetings) ||
-      !loaded(program_name, "spaceship.obj", spaceship) ||
-      !loaded(program_name, "orvane.obj", orvane) ||
-      !loaded(program_name, "kelthar.obj", kelthar) || !loaded(program_name, "ring.obj", ring)) {
-    return 0;
+  for (const film_asset& asset : film_assets) {
+    if (asset.by_loader) continue;
+    if (asset.texture)
+      *asset.texture = load_texture(asset.file);
+    else
+      *asset.mesh = load_mesh(asset.file);
+    step_done(asset.file);
   }
+  // A model that did not load has said why; the film cannot go on without it.
+  // Those of the loaders table are named first.
+  for (int by_loader = 1; by_loader >= 0; --by_loader)
+    for (const film_asset& asset : film_assets)
+      if (asset.mesh && asset.by_loader == (by_loader == 1) &&
+          !loaded(program_name, asset.file, *asset.mesh))
+        return 0;
 
   glEnable(GL_DEPTH_TEST);
   glEnable(GL_CULL_FACE);
