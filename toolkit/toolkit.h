@@ -214,8 +214,12 @@ float* generate_gaussian_weights(float sigma);
 
 // Renders the height-field program into the generator framebuffer over a grid
 // of width x height cells and reads it back as a mesh with normals and
-// tangents.
+// tangents. The caller owns the record (free_mesh), as it owns one from the
+// film's load_mesh.
 mesh_record* mesh(int program, unsigned width, unsigned height);
+// Frees a mesh record and its five arrays (each a malloc'd block, as every
+// record that mesh and load_mesh return). Null is allowed and does nothing.
+void free_mesh(mesh_record* mesh);
 // Smooth, area-weighted vertex normals and t-derived tangents.
 void compute_vertex_attributes(mesh_record* mesh);
 // Welds vertices closer than distance; renumbers in order of first use.
