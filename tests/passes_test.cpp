@@ -124,15 +124,6 @@ image read_depth(const accumulator_record* scene) {
   return im;
 }
 
-int bound_texture(GLenum unit) {
-  GLint active = 0;
-  glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
-  glActiveTexture(unit);
-  const int name = gl_integer(GL_TEXTURE_BINDING_2D);
-  glActiveTexture(static_cast<GLenum>(active));
-  return name;
-}
-
 void expect_near_rgba(const rgba& expected, const std::vector<float>& actual, int width, int x,
                       int y, float tolerance, const char* what) {
   const float e[4] = {expected.r, expected.g, expected.b, expected.a};

@@ -25,7 +25,6 @@
 #include <vector>
 
 #include "demo/assets.h"
-#include "gl_fixture.h"
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_STATIC
