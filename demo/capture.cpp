@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -145,7 +146,7 @@ capture_options parse_options(int argc, char** argv) {
   app.add_option("--ffmpeg", options.ffmpeg);
   try {
     app.parse(argc, argv);
-  } catch (const CLI::ParseError& error) {
+  } catch (const std::exception& error) {  // CLI::ParseError and its kin
     fail_usage(error.what());
   }
   if (help) {
@@ -179,6 +180,15 @@ std::string still_name(double moment) {
 }
 
 }  // namespace
+
+bool make_folder(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  if (!error) return true;
+  std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", capture_program_name, path.c_str(),
+               error.message().c_str());
+  return false;
+}
 
 double seconds_now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -214,13 +224,7 @@ int capture_stills(const capture_options& options) {
   std::vector<double> moments = options.moments;
   std::sort(moments.begin(), moments.end());
 
-  std::error_code error;
-  std::filesystem::create_directories(options.out, error);
-  if (error) {
-    std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", capture_program_name,
-                 options.out.c_str(), error.message().c_str());
-    return 1;
-  }
+  if (!make_folder(options.out)) return 1;
   film_layers layers{};
   if (!start_film(options, &layers)) return 1;
 
@@ -259,15 +263,20 @@ int capture_stills(const capture_options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const capture_options options = parse_options(argc, argv);
-  switch (options.mode) {
-    case MODE_VIDEO:
-    case MODE_PNG:
-      return capture_film(options);
-    case MODE_BENCHMARK:
-      return run_benchmark(options);
-    case MODE_STILLS:
-      break;
+  try {
+    const capture_options options = parse_options(argc, argv);
+    switch (options.mode) {
+      case MODE_VIDEO:
+      case MODE_PNG:
+        return capture_film(options);
+      case MODE_BENCHMARK:
+        return run_benchmark(options);
+      case MODE_STILLS:
+        break;
+    }
+    return capture_stills(options);
+  } catch (const std::exception& error) {  // out of memory, or a file system error
+    std::fprintf(stderr, "%s: %s\n", capture_program_name, error.what());
+    return 1;
   }
-  return capture_stills(options);
 }

@@ -36,6 +36,8 @@ bool open_capture_window(const capture_options& options);
 // open_capture_window, the loaders and film_create; false with a line on
 // stderr, the window closed.
 bool start_film(const capture_options& options, film_layers* layers);
+// Makes a folder and those above it if missing; false with a line on stderr.
+bool make_folder(const std::string& path);
 // Seconds of a steady clock.
 double seconds_now();
 

@@ -54,15 +54,7 @@ static std::string temporary_name(const std::filesystem::path& path) {
 
 bool start_encoder(const capture_options& options, encoder* child) {
   const std::filesystem::path path(options.target);
-  if (!path.parent_path().empty()) {
-    std::error_code error;
-    std::filesystem::create_directories(path.parent_path(), error);
-    if (error) {
-      std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", capture_program_name,
-                   path.parent_path().c_str(), error.message().c_str());
-      return false;
-    }
-  }
+  if (!path.parent_path().empty() && !make_folder(path.parent_path().string())) return false;
   child->path = options.target;
   child->temporary = temporary_name(path);
 

@@ -167,15 +167,7 @@ bool emit_frame(frame_sink* sink, const unsigned char* rgba, long number) {
 
 int capture_film(const capture_options& options) {
   encoder child;
-  if (options.mode == MODE_PNG) {
-    std::error_code error;
-    std::filesystem::create_directories(options.target, error);
-    if (error) {
-      std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", capture_program_name,
-                   options.target.c_str(), error.message().c_str());
-      return 1;
-    }
-  }
+  if (options.mode == MODE_PNG && !make_folder(options.target)) return 1;
   film_layers layers{};
   if (!start_film(options, &layers)) return 1;
 

@@ -9,6 +9,7 @@
 #include <stb_image_write.h>
 
 bool write_rgb_png(const char* path, int width, int height, const unsigned char* rgb) {
+  if (width <= 0 || height <= 0) return false;
   return stbi_write_png(path, width, height, 3, rgb, width * 3) != 0;
 }
 
