@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -150,6 +151,30 @@ TEST(Capture, StillsShowBlackThenSkyAndTerrainThenBlack) {
   // colour.
   EXPECT_GT((thirteen.mean[0] + thirteen.mean[1] + thirteen.mean[2]) / 3, 0.08);
   EXPECT_GT(thirteen.spread, 0.02);
+  std::filesystem::remove_all(out);
+}
+
+// --layer picks the image a step of the frame leaves: the half-size sky and
+// flare, and the chain's images before and after each full-size pass.
+TEST(Capture, LayersAreTheImagesOfTheFramesSteps) {
+  const std::filesystem::path out = scratch("layers");
+  std::map<std::string, std::string> still;
+  for (const char* layer : {"scene", "atmosphere", "flare", "composite", "focus", "final"}) {
+    const std::filesystem::path folder = out / layer;
+    const run_result run = run_capture(std::string("--at 30 --size 64x36 --layer ") + layer +
+                                       " --out " + folder.string());
+    ASSERT_EQ(run.status, 0) << layer << ": " << run.output;
+    still[layer] = (folder / "still-030.000.png").string();
+    image_stats stats;
+    ASSERT_TRUE(load_stats(still[layer], &stats)) << layer;
+    const bool half = std::string(layer) == "atmosphere" || std::string(layer) == "flare";
+    EXPECT_EQ(stats.width, half ? 32 : 64) << layer;
+    EXPECT_EQ(stats.height, half ? 18 : 36) << layer;
+  }
+  // At 30 s the depth of field and the speed blur both change the picture.
+  EXPECT_GT(largest_difference(still["composite"], still["focus"]), 8);
+  EXPECT_GT(largest_difference(still["focus"], still["final"]), 8);
+  EXPECT_GT(largest_difference(still["scene"], still["composite"]), 8);
   std::filesystem::remove_all(out);
 }
 
