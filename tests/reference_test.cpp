@@ -26,6 +26,8 @@
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>
 
+#include "gl_fixture.h"
+
 #ifndef REFERENCE_DIR
 #error "REFERENCE_DIR must name the folder of the reference frames"
 #endif
