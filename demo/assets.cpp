@@ -32,14 +32,14 @@ mesh_record* ring = nullptr;
 mesh_record* greetings = nullptr;
 
 const film_asset film_assets[FILM_ASSET_COUNT] = {
-    {"normal-map.tga", &terrain_normal_map, nullptr, false},
-    {"spaceship.obj", nullptr, &spaceship, false},
-    {"spaceship.tga", &spaceship_texture, nullptr, false},
-    {"spaceship-normal-map.tga", &spaceship_normal_map, nullptr, false},
-    {"orvane.obj", nullptr, &orvane, false},
-    {"kelthar.obj", nullptr, &kelthar, false},
-    {"ring.obj", nullptr, &ring, false},
-    {"greetings.obj", nullptr, &greetings, true},
+    {film_asset_files[NORMAL_MAP_FILE], &terrain_normal_map, nullptr, false},
+    {film_asset_files[SPACESHIP_MODEL_FILE], nullptr, &spaceship, false},
+    {film_asset_files[SPACESHIP_TEXTURE_FILE], &spaceship_texture, nullptr, false},
+    {film_asset_files[SPACESHIP_NORMAL_MAP_FILE], &spaceship_normal_map, nullptr, false},
+    {film_asset_files[ORVANE_FILE], nullptr, &orvane, false},
+    {film_asset_files[KELTHAR_FILE], nullptr, &kelthar, false},
+    {film_asset_files[RING_FILE], nullptr, &ring, false},
+    {film_asset_files[GREETINGS_FILE], nullptr, &greetings, true},
 };
 
 namespace {

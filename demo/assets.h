@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "demo/asset_files.h"
 #include "toolkit/toolkit.h"
 
 // Texture handles and mesh records of the film, filled at start-up.
@@ -28,7 +29,6 @@ struct film_asset {
 // The eight files the film reads, in the order it checks and loads them. The
 // start-up check, the loading, the benchmark's memory report and the tests
 // all take the files from here.
-constexpr int FILM_ASSET_COUNT = 8;
 extern const film_asset film_assets[FILM_ASSET_COUNT];
 
 // A mipmapped texture from a TGA file; on failure a line on stderr and a
