@@ -1,10 +1,9 @@
 # web-files.cmake: copies the asset files next to the web build and writes
 # files.json, the list of downloads with their byte sizes. Run with
 # cmake -DASSET_DIR=... -DOUT=... -DSOURCE=... -P web-files.cmake
-# The asset names come from the film's own list in demo/assets.cpp.
-file(READ "${SOURCE}/demo/assets.cpp" assets_source)
-string(REGEX MATCH "film_asset_files\\[[0-9]+\\] = {[^}]*}" asset_list "${assets_source}")
-string(REGEX MATCHALL "\"[^\"]+\"" asset_names "${asset_list}")
+# The asset names come from the film's own list in demo/asset_files.h.
+file(READ "${SOURCE}/demo/asset_files.h" asset_header)
+string(REGEX MATCHALL "\"[a-z-]+\\.(obj|tga)\"" asset_names "${asset_header}")
 set(entries "")
 foreach(quoted IN LISTS asset_names)
   string(REPLACE "\"" "" name "${quoted}")

@@ -33,6 +33,7 @@ target_compile_definitions(toolkit PRIVATE
 
 add_library(film STATIC ${film_sources})
 target_include_directories(film PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_include_directories(film SYSTEM PRIVATE ${STB_INCLUDE_DIR})
 target_include_directories(film SYSTEM PUBLIC "${FILM_WEB_DEPS}/include")
 target_link_libraries(film PUBLIC toolkit "${FILM_WEB_DEPS}/lib/libassimp.a"
                       "${FILM_WEB_DEPS}/lib/libminizip.a" "${FILM_WEB_DEPS}/lib/libz.a")

@@ -12,7 +12,6 @@
 // frame; the browser presents what each call drew.
 #include <emscripten.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,17 +69,8 @@ static int draw_still(double moment) {
   for (loader_function loader : P744X1EL) loader();
   film_layers layers{};
   if (!film_create(&layers, program_name)) return 0;
-  const double fps = 60.0;
-  long last = std::lround(moment * fps);
-  if (last < 1) last = 1;
   script_state script;
-  script_reset(&script);
-  clock_start(0.0);
-  for (long frame = 1; frame < last; ++frame) {
-    clock_tick(static_cast<double>(frame) / fps);
-    script_step(&script, TIME, FRAME_INTERVAL, false);
-  }
-  clock_tick(static_cast<double>(last) / fps);
+  film_seek(&script, moment, 60.0);
   film_frame(&layers, &script);
   return 1;
 }

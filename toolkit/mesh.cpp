@@ -361,3 +361,13 @@ void consolidate(mesh_record* mesh, float distance) {
   mesh->texture_coordinates = coordinates;
   mesh->indices = indices;
 }
+
+void free_mesh(mesh_record* mesh) {
+  if (!mesh) return;
+  std::free(mesh->positions);
+  std::free(mesh->normals);
+  std::free(mesh->tangents);
+  std::free(mesh->texture_coordinates);
+  std::free(mesh->indices);
+  std::free(mesh);
+}
