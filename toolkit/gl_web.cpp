@@ -11,7 +11,9 @@
 // - Meshes: the emulation draws client-side arrays only with 16-bit indices
 //   and small vertex counts, so each mesh goes into buffer objects on its
 //   first draw and is drawn from them, feeding the inputs and matrices that
-//   the emulation's rewritten shaders read.
+//   the emulation's rewritten shaders read; a mesh drawn with no program
+//   current gets what the fixed-function pipeline draws (lighting and
+//   texturing off): its clamped colour array, from a small program.
 // - Shader texts: gl_NormalMatrix, which the emulation does not provide, is
 //   computed from the model-view matrix it does provide, and a fragment stage
 //   that writes a second output asks for the draw-buffers extension.
