@@ -80,6 +80,31 @@ run_result run_command(const std::string& command_line) {
   return run_process({"/bin/sh", "-c", command_line}, fs::current_path(), {}, 900.0);
 }
 
+namespace {
+
+// The scratch folder, removed when the program ends.
+struct scratch_folder {
+  fs::path path;
+  scratch_folder() {
+    char name[] = "/tmp/test-scratch.XXXXXX";
+    path = mkdtemp(name);
+  }
+  ~scratch_folder() { fs::remove_all(path); }
+};
+
+}  // namespace
+
+fs::path scratch_file(const std::string& name) {
+  static scratch_folder folder;
+  return folder.path / name;
+}
+
+std::string write_file(const std::string& name, const std::string& bytes) {
+  const fs::path path = scratch_file(name);
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path.string();
+}
+
 bool read_png(const std::string& path, rgb_image* out) {
   int channels = 0;
   unsigned char* pixels = stbi_load(path.c_str(), &out->width, &out->height, &channels, 3);

@@ -1,6 +1,6 @@
-// process_helpers.h: what the tests that run the film's programs share: one
-// way to run a program and read what it printed, and one PNG reader with the
-// peak signal-to-noise ratio that compares two images.
+// process_helpers.h: what the tests that run programs or write files share:
+// one way to run a program and read what it printed, a scratch folder, and one
+// PNG reader with the peak signal-to-noise ratio that compares two images.
 #pragma once
 
 #include <sys/types.h>
@@ -32,6 +32,12 @@ run_result run_process(const std::vector<std::string>& arguments,
 
 // Runs a shell command line in the current folder (limit: 15 minutes).
 run_result run_command(const std::string& command_line);
+
+// A path in this test program's own scratch folder (made on first use under
+// /tmp, removed when the program ends).
+std::filesystem::path scratch_file(const std::string& name);
+// Writes the bytes to scratch_file(name) and returns its path.
+std::string write_file(const std::string& name, const std::string& bytes);
 
 // An 8-bit RGB image, top row first.
 struct rgb_image {
