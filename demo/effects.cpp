@@ -369,7 +369,10 @@ void main()
       int count = i * INITIAL_SAMPLE_COUNT;
       float angle = 6.283185 / float(count);
       float contribution = mix(1.0, k, BIAS);
-      for (int j = 0; j < count; j++) {
+      // Loops run to constant bounds (as WebGL's shading language requires)
+      // and stop early.
+      for (int j = 0; j < NUMBER_OF_RINGS * INITIAL_SAMPLE_COUNT; j++) {
+        if (j >= count) break;
         float t = float(j) * angle;
         vec2 offset = float(i) * vec2(cos(t), sin(t)) * displacement;
         color += get_color(uv + offset, blur) * contribution;

@@ -63,22 +63,34 @@ void draw_bar(int width, int height, float elapsed, bool shrinking) {
   glRectf(x0, y0, x0 + length, y0 + 4);
 }
 
-void run_bar_screen(const loader_function* table, bool shrinking) {
+void bar_screen_start(bar_screen* screen, const loader_function* table, bool shrinking,
+                      double now) {
+  screen->table = table;
+  screen->shrinking = shrinking;
+  screen->start = now;
+  screen->next = 0;
+}
+
+int bar_screen_frame(bar_screen* screen, double now) {
+  const float elapsed = static_cast<float>(now - screen->start);
+  if (!(elapsed < 2.0f)) {
+    // A loader slower than the bar must not leave the film without its data.
+    while (screen->next <= 1) screen->table[screen->next++]();
+    return 0;
+  }
+  if (screen->next <= 1) screen->table[screen->next++]();
   // Centred in the framebuffer actually obtained, which on a screen without
   // the build's mode differs from the render size.
   const int width = toolkit_present_size[0] > 0 ? toolkit_present_size[0] : TVJAYSLH[0];
   const int height = toolkit_present_size[1] > 0 ? toolkit_present_size[1] : TVJAYSLH[1];
-  const double start = window_time();
-  int next = 0;
-  for (;;) {
-    const float elapsed = static_cast<float>(window_time() - start);
-    if (!(elapsed < 2.0f)) break;
-    if (next <= 1) table[next++]();
-    draw_bar(width, height, elapsed, shrinking);
-    window_swap();
-  }
-  // A loader slower than the bar must not leave the film without its data.
-  while (next <= 1) table[next++]();
+  draw_bar(width, height, elapsed, screen->shrinking);
+  return 1;
+}
+
+void run_bar_screen(const loader_function* table, bool shrinking) {
+  bar_screen screen;
+  bar_screen_start(&screen, table, shrinking, window_time());
+  while (bar_screen_frame(&screen, window_time())) window_swap();
 }
 
 // Why the asset file cannot be read, or null when its first byte can be. The

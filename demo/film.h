@@ -26,8 +26,22 @@ inline bool film_is_over() {
 // Draws one frame of the loading bar (or, shrinking, of the unloading bar)
 // `elapsed` seconds into its screen, centred in a window of the given size.
 void draw_bar(int width, int height, float elapsed, bool shrinking);
-// Shows a loading or unloading screen for two seconds, calling one entry of
-// the two-entry table per frame; entries left when time is up run after it.
+// A loading or unloading screen in progress: two seconds of bar, calling one
+// entry of its two-entry table per frame; entries left when time is up run
+// after it.
+struct bar_screen {
+  const loader_function* table;
+  bool shrinking;
+  double start;  // window-clock time the screen began
+  int next;      // the table entry the next frame calls
+};
+// Begins a bar screen at window-clock time `now`.
+void bar_screen_start(bar_screen* screen, const loader_function* table, bool shrinking, double now);
+// One frame of the screen at window-clock time `now`: calls the next table
+// entry and draws the bar, returning 1 (present it). Once two seconds have
+// passed it calls the entries left instead, draws nothing and returns 0.
+int bar_screen_frame(bar_screen* screen, double now);
+// Shows a whole bar screen, presenting each frame: for programs that may block.
 void run_bar_screen(const loader_function* table, bool shrinking);
 
 // The four layers of the pass chain.

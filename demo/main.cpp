@@ -1,12 +1,12 @@
-// main.cpp: the film's entry. Opens the full-screen window, shows the loading
-// bar while the toolkit loads, creates the film's resources, plays the film
-// until 115 s or Escape, shows the unloading bar and exits.
+// main.cpp: the film's entry. Opens the full-screen window and plays one
+// showing: the loading bar while the toolkit loads and the film's resources
+// are made, the film until 115 s or Escape, then the unloading bar.
 //
 // FILM_WIDTH and FILM_HEIGHT are the build's window and render size: the only
 // difference between demo1080 and demo720.
 #include <cstdio>
 
-#include "demo/film.h"
+#include "demo/player.h"
 
 #ifndef FILM_WIDTH
 #define FILM_WIDTH 1920
@@ -22,34 +22,16 @@ int main(int, char**) {
   if (!film_open_window(program_name, width, height, WINDOW_FULLSCREEN)) return 1;
   window_framebuffer_size(&toolkit_present_size[0], &toolkit_present_size[1]);
 
-  run_bar_screen(P744X1EL, false);
-  toolkit_gl_stage("loading");
-
-  film_layers layers{};
-  if (!film_create(&layers, program_name)) {
-    window_terminate();
-    return 1;
-  }
-
-  script_state script;
-  script_reset(&script);
-  clock_start(window_time());
-
-  for (;;) {
-    clock_tick(window_time());
-
-    film_frame(&layers, &script);
-
-    if (film_is_over()) break;
+  player_state player{};
+  player_start(&player, program_name);
+  while (player_frame(&player)) {
     window_swap();
     toolkit_gl_stage("swap");
-    if (window_escape_down() || window_close_requested()) break;
+    // Escape ends the film after the frame just shown; the bars run their course.
+    if (player.phase == PLAYER_FILM && (window_escape_down() || window_close_requested()))
+      player_stop(&player);
   }
 
-  glDisable(GL_DEPTH_TEST);
-  glDisable(GL_CULL_FACE);
-  run_bar_screen(FDC2CHR7, true);
-  toolkit_gl_stage("unloading");
   window_terminate();
-  return 0;
+  return player.failed ? 1 : 0;
 }

@@ -50,7 +50,9 @@ float brownian(vec2 P, int octaves, float lacunarity, float gain) {
   float result = 0.0;
   float amplitude = 1.0;
   vec2 seed = P;
-  for (int i = 0; i < octaves; i++) {
+  // A constant bound, as WebGL's shading language requires; stops early.
+  for (int i = 0; i < 16; i++) {
+    if (i >= octaves) break;
     amplitude *= gain;
     result += amplitude * perlin(seed);
     seed *= lacunarity;

@@ -362,23 +362,6 @@ void consolidate(mesh_record* mesh, float distance) {
   mesh->indices = indices;
 }
 
-void render(const mesh_record* mesh) {
-  glVertexPointer(3, GL_FLOAT, 0, mesh->positions);
-  glNormalPointer(GL_FLOAT, 0, mesh->normals);
-  glColorPointer(3, GL_FLOAT, 0, mesh->tangents);
-  glTexCoordPointer(3, GL_FLOAT, 0, mesh->texture_coordinates);
-  glEnableClientState(GL_VERTEX_ARRAY);
-  glEnableClientState(GL_NORMAL_ARRAY);
-  glEnableClientState(GL_COLOR_ARRAY);
-  glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-  glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(mesh->triangle_count * 3), GL_UNSIGNED_INT,
-                 mesh->indices);
-  glDisableClientState(GL_VERTEX_ARRAY);
-  glDisableClientState(GL_NORMAL_ARRAY);
-  glDisableClientState(GL_COLOR_ARRAY);
-  glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-}
-
 void free_mesh(mesh_record* mesh) {
   if (!mesh) return;
   std::free(mesh->positions);

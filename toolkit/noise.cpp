@@ -71,7 +71,9 @@ void main()
 {
   vec3 P = gl_TexCoord[0].xyz;
   float y = 0.0;
-  for (float k = 0.0; k < o; k += 1.0) {
+  // A constant bound, as WebGL's shading language requires; stops early.
+  for (float k = 0.0; k < 32.0; k += 1.0) {
+    if (k >= o) break;
     y += r(P * pow(2.0, k) * f) * pow(a, k);
   }
   gl_FragData[0] = vec4(0.5 + 0.5 * y);

@@ -40,7 +40,7 @@ static void report_shader_log(GLuint name, GLenum type) {
 
 int shader(const char* source, GLenum type) {
   const GLuint name = glCreateShader(type);
-  glShaderSource(name, 1, &source, nullptr);
+  gl_shader_source(name, type, 1, &source);
   glCompileShader(name);
   report_shader_log(name, type);
   return static_cast<int>(name);
@@ -62,7 +62,7 @@ int stitch(const unsigned char* index_list, GLenum type) {
     joined[count] = Z886594B[index_list[count]];
   }
   const GLuint name = glCreateShader(type);
-  glShaderSource(name, count, joined, nullptr);
+  gl_shader_source(name, type, count, joined);
   glCompileShader(name);
   report_shader_log(name, type);
   return static_cast<int>(name);
@@ -73,7 +73,7 @@ int program(int first, int second, int third) {
   if (second != -1) glAttachShader(name, static_cast<GLuint>(second));
   if (first != -1) glAttachShader(name, static_cast<GLuint>(first));
   glAttachShader(name, static_cast<GLuint>(third));
-  glLinkProgram(name);
+  gl_link_program(name);
   GLint status = GL_FALSE;
   glGetProgramiv(name, GL_LINK_STATUS, &status);
   if (status != GL_TRUE) {

@@ -142,6 +142,16 @@ const char* system_program_name();
 // a closed one cannot be opened (the program should then end with status 1).
 int system_open_standard_streams();
 
+// OpenGL flavour (gl_desktop.cpp or gl_web.cpp): hands shader texts to GL,
+// adapted where the flavour needs it (WebGL's shading language lacks some of
+// the fixed-function names the texts use). Same meaning as glShaderSource.
+void gl_shader_source(GLuint shader, GLenum type, int count, const char* const* texts);
+// Links the program. Desktop OpenGL runs a program without a vertex shader
+// with fixed-function vertex processing; WebGL needs one, so there the
+// pass-through vertex shader, which does the same for the film's passes, is
+// attached first.
+void gl_link_program(GLuint program);
+
 // ---------------------------------------------------------------------------
 // Records.
 
@@ -284,5 +294,7 @@ void free_mesh(mesh_record* mesh);
 void compute_vertex_attributes(mesh_record* mesh);
 // Welds vertices closer than distance; renumbers in order of first use.
 void consolidate(mesh_record* mesh, float distance);
-// Draws the mesh with client-side arrays in one indexed call.
+// Draws the mesh in one indexed call: from client-side arrays on the desktop
+// (gl_desktop.cpp); from buffer objects made on its first draw in a browser
+// (gl_web.cpp), whose GL cannot draw large meshes from client memory.
 void render(const mesh_record* mesh);

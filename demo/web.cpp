@@ -1,0 +1,120 @@
+// web.cpp: the film's entry in a web browser (built with Emscripten).
+//
+// The page (web/index.html) downloads this program and the eight asset files,
+// puts the files in the program's working folder, creates the WebGL context
+// and starts the program with one of two argument lists:
+//   --size WxH            wait for the page to call web_play, then play one
+//                         showing per call, as the players do;
+//   --at T --size WxH     draw only the film's frame at moment T (the script
+//                         stepped at 60 frames a second without drawing) and
+//                         set the page's title to "done".
+// A browser must not block, so a showing runs one player_frame per animation
+// frame; the browser presents what each call drew.
+#include <emscripten.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "demo/player.h"
+
+static const char* const program_name = "skyward";
+
+static player_state player{};
+static bool playing = false;
+static bool first_film_frame_told = false;
+
+// The page's part: what it shows when a showing ends or the film fails, and
+// the moments it measures.
+static void tell_page(const char* event, double value) {
+  EM_ASM(
+      {
+        if (Module.onFilmEvent) Module.onFilmEvent(UTF8ToString($0), $1);
+      },
+      event, value);
+}
+
+static void animation_frame() {
+  if (!playing) return;
+  if (player_frame(&player)) {
+    if (player.phase == PLAYER_FILM && !first_film_frame_told) {
+      first_film_frame_told = true;
+      tell_page("first-film-frame", window_time());
+    }
+    if (player.phase == PLAYER_FILM) tell_page("frame", FRAME_INTERVAL);
+    return;
+  }
+  playing = false;
+  emscripten_pause_main_loop();
+  tell_page(player.failed ? "failed" : "ended", 0.0);
+}
+
+// Starts a showing: the loading bar, the film, the unloading bar.
+extern "C" EMSCRIPTEN_KEEPALIVE void web_play() {
+  if (playing) return;
+  player_start(&player, program_name);
+  first_film_frame_told = false;
+  playing = true;
+  emscripten_resume_main_loop();
+}
+
+// Ends the showing after the frame in progress; the unloading bar follows.
+extern "C" EMSCRIPTEN_KEEPALIVE void web_stop() {
+  if (playing) player_stop(&player);
+}
+
+// Draws the frame the film shows at `moment` when played at 60 frames a
+// second: frame k at k / 60 s, the first at 1 / 60 s.
+static int draw_still(double moment) {
+  for (loader_function loader : P744X1EL) loader();
+  film_layers layers{};
+  if (!film_create(&layers, program_name)) return 0;
+  script_state script;
+  film_seek(&script, moment, 60.0);
+  film_frame(&layers, &script);
+  return 1;
+}
+
+static bool parse_size(const char* text, int* width, int* height) {
+  char end = 0;
+  return std::sscanf(text, "%dx%d%c", width, height, &end) == 2 && *width >= 16 && *height >= 16 &&
+         *width <= 4096 && *height <= 4096;
+}
+
+int main(int argc, char** argv) {
+  int width = 1280, height = 720;
+  double moment = -1.0;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--size") == 0 && !parse_size(argv[i + 1], &width, &height)) {
+      std::fprintf(stderr, "%s: cannot use the size %s: give it as WIDTHxHEIGHT\n", program_name,
+                   argv[i + 1]);
+      return 1;
+    }
+    if (std::strcmp(argv[i], "--at") == 0) {
+      char* end = nullptr;
+      moment = std::strtod(argv[i + 1], &end);
+      if (end == argv[i + 1] || *end || !(moment >= 0.0 && moment <= FILM_LENGTH)) {
+        std::fprintf(stderr, "%s: cannot show the moment %s: give seconds from 0 to 115\n",
+                     program_name, argv[i + 1]);
+        return 1;
+      }
+    }
+  }
+
+  TVJAYSLH[0] = width;
+  TVJAYSLH[1] = height;
+  // The page has checked WebGL and its extensions before downloading.
+  if (!film_check_assets(program_name)) return 1;
+  if (!window_init() || !window_open(width, height, 32, WINDOW_HIDDEN)) return 1;
+
+  if (moment >= 0.0) {
+    if (!draw_still(moment)) return 1;
+    EM_ASM({ document.title = 'done'; });
+    return 0;
+  }
+
+  emscripten_set_main_loop(animation_frame, 0, 0);
+  emscripten_pause_main_loop();
+  tell_page("ready", 0.0);
+  return 0;
+}

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the film for web browsers into build-web/ and serves it on
+# 127.0.0.1, printing the address to open.
+#   scripts/web.sh            build, then serve (Ctrl-C stops the server)
+#   scripts/web.sh --build    build only
+# Needs Debian's emscripten; the model importer is built once from Debian's
+# source into a cache (scripts/web-deps.sh); the asset files come from the
+# native build (build/, or $BUILD_DIR), whose asset generator is built first.
+# PORT picks the server's port (default 8080).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+native=${BUILD_DIR:-$root/build}
+web=${WEB_BUILD_DIR:-$root/build-web}
+jobs=${JOBS:-2}
+# Emscripten's optimiser needs Debian's acorn module, which a node from
+# elsewhere does not look for.
+export NODE_PATH=${NODE_PATH:+$NODE_PATH:}/usr/share/nodejs
+
+command -v emcmake >/dev/null || {
+  echo "web: cannot use emcmake: install Debian's emscripten (scripts/web-setup.sh)" >&2
+  exit 1
+}
+if [[ ! -f $native/ring.obj ]]; then
+  cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
+  cmake --build "$native" -j"$jobs" --target film_assets >/dev/null
+fi
+deps=$("$root/scripts/web-deps.sh")
+emcmake cmake -S "$root" -B "$web" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  -DFILM_WEB_DEPS="$deps" -DFILM_ASSET_DIR="$native" >/dev/null
+cmake --build "$web" -j"$jobs" --target skyward
+
+if [[ ${1:-} == --build ]]; then exit 0; fi
+port=${PORT:-8080}
+echo "web: serving $web at http://127.0.0.1:$port/ (Ctrl-C stops)"
+cd "$web"
+exec python3 -m http.server "$port" --bind 127.0.0.1
