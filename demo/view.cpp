@@ -255,7 +255,12 @@ bool view_frame(view_state* view) {
   const double now = window_time();
   const double elapsed = now - view->last_wall;
   view->last_wall = now;
-  if (elapsed > 0) view->frames_per_second = 0.9 * view->frames_per_second + 0.1 / elapsed;
+  // The rate the film is shown at, from turns that both played (a paused
+  // viewer only waits for keys).
+  const bool played = view->playing && view->was_playing;
+  if (played && elapsed > 0)
+    view->frames_per_second =
+        view->frames_per_second > 0 ? 0.9 * view->frames_per_second + 0.1 / elapsed : 1 / elapsed;
 
   window_key key;
   while (!view->quit && window_next_key(&key)) view_key(view, key);
@@ -277,7 +282,8 @@ bool view_frame(view_state* view) {
   }
 
   if (view->playing) {
-    view->moment += elapsed;
+    // Only the time since a turn that was already playing moves the clock.
+    if (played) view->moment += elapsed;
     if (view->moment >= FILM_LENGTH) {  // the end: stay on the last frame
       view->moment = FILM_LENGTH;
       view->playing = false;
@@ -288,6 +294,7 @@ bool view_frame(view_state* view) {
   }
 
   if (!view->film_drawn) draw_film(view);
+  view->was_playing = view->playing;
   view_present(view, width, height);
   window_swap();
   // Paused with nothing new to draw: wait for an event instead of spinning.

@@ -67,10 +67,11 @@ struct view_state {
   long frame = 1;     // the frame shown (drawn at frame / fps seconds)
   double moment = 0;  // the play clock, in seconds of the film
   bool playing = true;
-  double last_wall = 0;  // window clock at the previous turn, for the play clock
-  int shown = 0;         // index of film_steps whose image is on screen
-  bool overlay = false;  // T
-  bool help = false;     // H
+  bool was_playing = false;  // the previous turn played (its time since moves the clock)
+  double last_wall = 0;      // window clock at the previous turn, for the play clock
+  int shown = 0;             // index of film_steps whose image is on screen
+  bool overlay = false;      // T
+  bool help = false;         // H
   bool quit = false;
   bool film_drawn = false;       // the layers hold the image of `frame` and `shown`
   double frames_per_second = 0;  // of the window, measured

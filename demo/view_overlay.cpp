@@ -79,7 +79,7 @@ std::string clock_text(const view_state* view) {
                 static_cast<double>(view->frame) / fps, view->frame, film_frame_count(fps), fps,
                 view->playing ? "playing" : "paused", film_steps[view->shown].image);
   text += line;
-  std::snprintf(line, sizeof line, "window: %.1f frames/s at %dx%d   last stepping %.1f ms\n",
+  std::snprintf(line, sizeof line, "frame rate: %.1f frames/s at %dx%d   last stepping %.1f ms\n",
                 view->frames_per_second, TVJAYSLH[0], TVJAYSLH[1], view->last_seek_ms);
   text += line;
   text += "GPU time of each step:\n";

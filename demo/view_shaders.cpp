@@ -189,10 +189,11 @@ void view_shaders_start(view_shaders* shaders, const std::string& folder) {
           index, vertex == 1,
           (base / (std::string(entry.name) + (vertex ? ".vert" : ".frag"))).string(), ""};
       if (!std::filesystem::exists(file.path, error) && !error) {
+        errno = 0;
         std::ofstream out(file.path, std::ios::binary);
         out << (vertex ? *entry.vertex : *entry.fragment);
         out.close();
-        if (!out) error = std::make_error_code(std::errc::io_error);
+        if (!out) error = std::error_code(errno ? errno : EIO, std::generic_category());
       }
       files.push_back(file);
     }

@@ -292,6 +292,33 @@ TEST(View, ShaderFilesAreWrittenWatchedAndRebuilt) {
   EXPECT_EQ(good.rgb, saved(view).rgb);
 }
 
+TEST(View, AResizedWindowHasTheFilmAtItsNewSize) {
+  view_state* view = viewer();
+  ASSERT_NE(view, nullptr);
+  press(view, {key(WINDOW_KEY_0 + 1), key(WINDOW_KEY_HOME), key(WINDOW_KEY_RIGHT)});
+  for (const auto& size : {std::pair<int, int>{240, 136}, std::pair<int, int>{320, 180}}) {
+    window_set_size(size.first, size.second);
+    for (int turn = 0; turn < 100 && TVJAYSLH[0] != size.first; ++turn) {
+      window_wait_events(0.02);
+      press(view, {});
+    }
+    ASSERT_EQ(TVJAYSLH[0], size.first);
+    ASSERT_EQ(TVJAYSLH[1], size.second);
+    const film_image image = view_image(view);
+    EXPECT_EQ(image.width, static_cast<unsigned>(size.first));
+    EXPECT_EQ(image.height, static_cast<unsigned>(size.second));
+    if (size.first == 240) {
+      const fs::path out = scratch / "capture-240";
+      const run_result run = run_command("./demo-capture --size 240x136 --fps 60 --at " +
+                                         moment_text(view->frame) + " --out " + out.string());
+      ASSERT_EQ(run.status, 0) << run.output;
+      rgb_image expected;
+      for (const auto& entry : fs::directory_iterator(out)) load_rgb(entry.path(), &expected);
+      expect_same_picture(saved(view), expected, "after a resize to 240x136");
+    }
+  }
+}
+
 TEST(View, AShadersFolderThatCannotBeMadeIsOneLineAndTheBuiltInTextsGoOn) {
   view_shaders shaders;
   testing::internal::CaptureStderr();

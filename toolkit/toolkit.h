@@ -116,6 +116,9 @@ void window_inject_key(int key, int mods);
 // Processes pending window events, waiting up to `seconds` for one to come
 // when none is pending (for a program with nothing to draw).
 void window_wait_events(double seconds);
+// Asks the window system to give the window a new size, as a user resizing
+// it would; the framebuffer follows once the system has done it.
+void window_set_size(int width, int height);
 // Size of the window's framebuffer in pixels, as actually obtained.
 void window_framebuffer_size(int* width, int* height);
 // Closes the window and releases the windowing library.

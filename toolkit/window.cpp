@@ -198,6 +198,10 @@ int window_close_requested() {
   return window_handle && glfwWindowShouldClose(window_handle);
 }
 
+void window_set_size(int width, int height) {
+  if (window_handle) glfwSetWindowSize(window_handle, width, height);
+}
+
 void window_framebuffer_size(int* width, int* height) {
   *width = 0;
   *height = 0;
