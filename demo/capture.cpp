@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "demo/options.h"
+
 const char* const capture_program_name = "demo-capture";
 
 namespace {
@@ -62,15 +64,6 @@ const char* const usage_text =
     "renamed when ffmpeg has finished it: a failed or interrupted capture leaves no file.\n"
     "Run it where the film's asset files are (the build folder). It needs an X display;\n"
     "without one, run it under xvfb-run.\n";
-
-// A number with nothing after it, or false.
-bool parse_number(const std::string& text, double* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  *value = std::strtod(text.c_str(), &end);
-  return errno == 0 && end && *end == '\0' && std::isfinite(*value);
-}
 
 // --at: moments in seconds, comma-separated; the reason on failure.
 std::string parse_moments(const std::string& text, std::vector<double>* moments) {
@@ -111,24 +104,15 @@ capture_options parse_options(int argc, char** argv) {
           "T1,..."));
   app.add_option("--size", size)
       ->check(CLI::Validator(
-          [&options](std::string& value) -> std::string {
-            int width = 0, height = 0;
-            char extra = 0;
-            if (std::sscanf(value.c_str(), "%dx%d%c", &width, &height, &extra) != 2 || width < 16 ||
-                height < 16 || width > 8192 || height > 8192)
-              return "'" + value + "' is not WxH with sides from 16 to 8192";
-            options.width = width;
-            options.height = height;
-            return "";
+          [&options](std::string& value) {
+            return check_size(value, &options.width, &options.height);
           },
           "WxH"));
   app.add_option("--fps", options.fps)
       ->check(CLI::Validator(
-          [](std::string& value) -> std::string {
+          [](std::string& value) {
             double fps = 0;
-            if (!parse_number(value, &fps) || fps < 1 || fps > 1000)
-              return "'" + value + "' is not a rate from 1 to 1000";
-            return "";
+            return check_fps(value, &fps);
           },
           "N"));
   app.add_option("--out", options.out);

@@ -411,31 +411,28 @@ const char* const post_processing_shaders[5] = {composite_fragment, atmosphere_f
                                                 sun_flare_fragment, depth_of_field_fragment,
                                                 radial_blur_fragment};
 
-// A program from one fragment stage, behind the fixed-function vertex stage.
-static int fragment_program(const char* fragment) {
-  int fragment_shader = shader(fragment, GL_FRAGMENT_SHADER);
-  return program(-1, -1, fragment_shader);
-}
-
-// A program from one fragment stage behind its own copy of the lit vertex
-// stage; the fragment stage is compiled first.
-static int lit_program(const char* fragment) {
-  int fragment_shader = shader(fragment, GL_FRAGMENT_SHADER);
-  int vertex_shader = shader(generic_shaders[1], GL_VERTEX_SHADER);
-  return program(vertex_shader, -1, fragment_shader);
-}
+// The ten programs in the order they are created. A program without a
+// vertex text runs behind the fixed-function vertex stage; the lit ones have
+// their own copy of the lit vertex stage, compiled after the fragment stage.
+const film_program film_programs[FILM_PROGRAM_COUNT] = {
+    {"occluder_shader", nullptr, &generic_shaders[0], &occluder_shader},
+    {"terrain_generator", nullptr, &terrain_shaders[0], &terrain_generator},
+    {"terrain_shader", &generic_shaders[1], &terrain_shaders[1], &terrain_shader},
+    {"spaceship_shader", &generic_shaders[1], &spaceship_shaders[0], &spaceship_shader},
+    {"text_shader", &generic_shaders[1], &generic_shaders[2], &text_shader},
+    {"post_processing", nullptr, &post_processing_shaders[0], &post_processing},
+    {"atmosphere", nullptr, &post_processing_shaders[1], &atmosphere},
+    {"sun_flare", nullptr, &post_processing_shaders[2], &sun_flare},
+    {"depth_of_field", nullptr, &post_processing_shaders[3], &depth_of_field},
+    {"radial_blur", nullptr, &post_processing_shaders[4], &radial_blur},
+};
 
 void create_programs() {
-  occluder_shader = fragment_program(generic_shaders[0]);
-  terrain_generator = fragment_program(terrain_shaders[0]);
-  terrain_shader = lit_program(terrain_shaders[1]);
-  spaceship_shader = lit_program(spaceship_shaders[0]);
-  text_shader = lit_program(generic_shaders[2]);
-  post_processing = fragment_program(post_processing_shaders[0]);
-  atmosphere = fragment_program(post_processing_shaders[1]);
-  sun_flare = fragment_program(post_processing_shaders[2]);
-  depth_of_field = fragment_program(post_processing_shaders[3]);
-  radial_blur = fragment_program(post_processing_shaders[4]);
+  for (const film_program& entry : film_programs) {
+    const int fragment_shader = shader(*entry.fragment, GL_FRAGMENT_SHADER);
+    const int vertex_shader = entry.vertex ? shader(*entry.vertex, GL_VERTEX_SHADER) : -1;
+    *entry.handle = program(vertex_shader, -1, fragment_shader);
+  }
 }
 
 // ---------------------------------------------------------------------------

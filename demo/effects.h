@@ -22,7 +22,20 @@ extern int sun_flare;
 extern int depth_of_field;
 extern int radial_blur;
 
-// Creates the ten programs, in their fixed order.
+// One program of the film: its name (that of its handle), its stages' texts
+// (entries of the source tables above; a null vertex text means the
+// fixed-function vertex stage) and the handle the passes draw with.
+struct film_program {
+  const char* name;
+  const char* const* vertex;
+  const char* const* fragment;
+  int* handle;
+};
+constexpr int FILM_PROGRAM_COUNT = 10;
+// The ten programs, in the order create_programs makes them.
+extern const film_program film_programs[FILM_PROGRAM_COUNT];
+
+// Creates the ten programs of film_programs, in their fixed order.
 void create_programs();
 
 // Lit surfaces.

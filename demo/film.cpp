@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -170,7 +171,7 @@ static int loaded(const char* program_name, const char* path, const void* record
   return 0;
 }
 
-int film_create(film_layers* layers, const char* program_name) {
+int film_make_layers(film_layers* layers, const char* program_name) {
   const unsigned width = static_cast<unsigned>(TVJAYSLH[0]);
   const unsigned height = static_cast<unsigned>(TVJAYSLH[1]);
   layers->composite_layer = layer(width, height);
@@ -195,6 +196,32 @@ int film_create(film_layers* layers, const char* program_name) {
       return 0;
     }
   }
+  return 1;
+}
+
+static void delete_layer(layer_record* target) {
+  glDeleteTextures(1, &target->texture);
+  glDeleteFramebuffers(1, &target->framebuffer);
+  std::free(target);
+}
+
+int film_resize(film_layers* layers, int width, int height, const char* program_name) {
+  delete_layer(layers->composite_layer);
+  delete_layer(layers->atmosphere_layer);
+  delete_layer(layers->sun_flare_layer);
+  delete_layer(layers->depth_of_field_layer);
+  glDeleteTextures(1, &P4E6JEEC->color_texture);
+  glDeleteTextures(1, &P4E6JEEC->depth_texture);
+  glDeleteFramebuffers(1, &P4E6JEEC->framebuffer);
+  std::free(P4E6JEEC);
+  TVJAYSLH[0] = width;
+  TVJAYSLH[1] = height;
+  P4E6JEEC = accumulator(static_cast<unsigned>(width), static_cast<unsigned>(height));
+  return film_make_layers(layers, program_name);
+}
+
+int film_create(film_layers* layers, const char* program_name) {
+  if (!film_make_layers(layers, program_name)) return 0;
   step_done("layers");
 
   create_programs();

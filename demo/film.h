@@ -67,6 +67,12 @@ int film_check_assets(const char* program_name);
 // testing and culling. Returns 0 (with a line on stderr) if an asset cannot
 // be loaded.
 int film_create(film_layers* layers, const char* program_name);
+// Creates the four layers at the size pair TVJAYSLH and checks that every
+// target can be drawn into. Returns 0 (with a line on stderr) if one cannot.
+int film_make_layers(film_layers* layers, const char* program_name);
+// Remakes the layers and the scene target P4E6JEEC at a new size (which
+// becomes TVJAYSLH), deleting the old ones. Returns 0 as film_make_layers.
+int film_resize(film_layers* layers, int width, int height, const char* program_name);
 // The image a frame step leaves: a texture of the given size, bottom row
 // first. Owned by the film; valid while the film's layers live.
 struct film_image {

@@ -54,6 +54,9 @@ float smoothstep(float edge0, float edge1, float x) {
 }
 
 void script_reset(script_state* state) {
+  // rand() back to the start of its unseeded sequence, so that a timeline
+  // replayed from its start (a viewer seeking back) draws the same numbers.
+  std::srand(1);
   *state = script_state{};
   state->speed = 0.001f;
   state->title_angle = -15.0f;

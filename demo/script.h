@@ -43,7 +43,8 @@ struct script_state {
 extern float terrain_positions[4];
 extern float terrain_rotations[4];
 
-// Sets the state and the tile tables to their values at the start of the film.
+// Sets the state, the tile tables and rand()'s sequence (seed 1, as unseeded)
+// to their values at the start of the film.
 void script_reset(script_state* state);
 // Runs the timeline rules for one frame at time t with frame interval dt. With
 // draw false no GL call is made, but the state (rand() included) advances

@@ -58,11 +58,35 @@
 // ---------------------------------------------------------------------------
 // Window layer (window.cpp): the only code in the system that talks to GLFW.
 // It offers the behaviour the film relies on: a full-screen window with the
-// given bits, a clock, swap-with-event-polling, the Escape key and TGA loading.
+// given bits, a clock, swap-with-event-polling, the Escape key and TGA loading;
+// and for the viewer a resizable window with a queue of key presses.
 
 enum window_mode {
   WINDOW_FULLSCREEN = 0,  // full screen on the primary monitor
   WINDOW_HIDDEN = 1,      // an invisible window, for tools and tests
+  WINDOW_RESIZABLE = 2,   // a visible window with a frame the user may resize
+};
+
+// Keys the queue reports, with the windowing library's own codes (letters
+// and digits are their upper-case ASCII codes), and the Shift modifier.
+enum window_key_code {
+  WINDOW_KEY_SPACE = 32,
+  WINDOW_KEY_COMMA = 44,
+  WINDOW_KEY_PERIOD = 46,
+  WINDOW_KEY_0 = 48,  // WINDOW_KEY_0 + n for the digit n
+  WINDOW_KEY_A = 65,  // WINDOW_KEY_A + n for the n-th letter after A
+  WINDOW_KEY_ESCAPE = 256,
+  WINDOW_KEY_RIGHT = 262,
+  WINDOW_KEY_LEFT = 263,
+  WINDOW_KEY_HOME = 268,
+  WINDOW_KEY_END = 269,
+};
+constexpr int WINDOW_MOD_SHIFT = 1;
+
+// One key press (or auto-repeat of a held key): its code and modifiers.
+struct window_key {
+  int key;
+  int mods;  // WINDOW_MOD_SHIFT and the windowing library's other bits
 };
 
 // Initialises the windowing library and starts its clock. Returns 1 on
@@ -82,6 +106,19 @@ void window_swap();
 int window_escape_down();
 // Non-zero once the system asked the window to close (window manager, etc.).
 int window_close_requested();
+// Takes the oldest key press that arrived since the window opened (each
+// press and auto-repeat, in order, however short) into *out and returns 1;
+// returns 0 when none is waiting. The queue keeps the last 64 presses.
+int window_next_key(window_key* out);
+// Puts a key press at the end of the queue, exactly as if it had been typed:
+// tests drive a program through it.
+void window_inject_key(int key, int mods);
+// Processes pending window events, waiting up to `seconds` for one to come
+// when none is pending (for a program with nothing to draw).
+void window_wait_events(double seconds);
+// Asks the window system to give the window a new size, as a user resizing
+// it would; the framebuffer follows once the system has done it.
+void window_set_size(int width, int height);
 // Size of the window's framebuffer in pixels, as actually obtained.
 void window_framebuffer_size(int* width, int* height);
 // Closes the window and releases the windowing library.

@@ -1,7 +1,8 @@
 // window.cpp: the small window layer over GLFW 3, the only place that talks
 // to the windowing library. It gives the film what it needs and nothing
 // more: one window, a clock, swap-then-poll, the Escape key, and TGA images
-// read into mipmapped textures.
+// read into mipmapped textures; for the viewer a resizable window and a queue
+// of key presses.
 #include "toolkit/toolkit.h"
 
 #define GLFW_INCLUDE_NONE
@@ -25,6 +26,21 @@
 int toolkit_gl_checks = FILM_GL_DEBUG;
 
 static GLFWwindow* window_handle = nullptr;
+
+static_assert(WINDOW_KEY_SPACE == GLFW_KEY_SPACE && WINDOW_KEY_COMMA == GLFW_KEY_COMMA &&
+                  WINDOW_KEY_PERIOD == GLFW_KEY_PERIOD && WINDOW_KEY_0 == GLFW_KEY_0 &&
+                  WINDOW_KEY_A == GLFW_KEY_A && WINDOW_KEY_ESCAPE == GLFW_KEY_ESCAPE &&
+                  WINDOW_KEY_RIGHT == GLFW_KEY_RIGHT && WINDOW_KEY_LEFT == GLFW_KEY_LEFT &&
+                  WINDOW_KEY_HOME == GLFW_KEY_HOME && WINDOW_KEY_END == GLFW_KEY_END &&
+                  WINDOW_MOD_SHIFT == GLFW_MOD_SHIFT,
+              "the window layer's key codes are the windowing library's");
+
+// Key presses not yet taken, oldest first: a ring of the last 64.
+static struct {
+  window_key keys[64];
+  int first;
+  int count;
+} key_queue = {{}, 0, 0};
 static char last_error[256] = "unknown reason";
 
 static const char* program_name() {
@@ -98,6 +114,27 @@ int window_init() {
   return 1;
 }
 
+void window_inject_key(int key, int mods) {
+  if (key_queue.count == 64) {  // full: the oldest press gives way
+    key_queue.first = (key_queue.first + 1) % 64;
+    --key_queue.count;
+  }
+  key_queue.keys[(key_queue.first + key_queue.count) % 64] = {key, mods};
+  ++key_queue.count;
+}
+
+static void queue_key(GLFWwindow*, int key, int, int action, int mods) {
+  if (action == GLFW_PRESS || action == GLFW_REPEAT) window_inject_key(key, mods);
+}
+
+int window_next_key(window_key* out) {
+  if (key_queue.count == 0) return 0;
+  *out = key_queue.keys[key_queue.first];
+  key_queue.first = (key_queue.first + 1) % 64;
+  --key_queue.count;
+  return 1;
+}
+
 int window_open(int width, int height, int depth_bits, window_mode mode) {
   glfwDefaultWindowHints();
   glfwWindowHint(GLFW_RED_BITS, 8);
@@ -116,6 +153,8 @@ int window_open(int width, int height, int depth_bits, window_mode mode) {
                    program_name());
       return 0;
     }
+  } else if (mode == WINDOW_RESIZABLE) {
+    glfwWindowHint(GLFW_RESIZABLE, GLFW_TRUE);
   } else {
     glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
   }
@@ -133,6 +172,8 @@ int window_open(int width, int height, int depth_bits, window_mode mode) {
   glfwSetInputMode(window_handle, GLFW_STICKY_KEYS, GLFW_TRUE);
   // No pointer over the full-screen film and its bars.
   if (mode == WINDOW_FULLSCREEN) glfwSetInputMode(window_handle, GLFW_CURSOR, GLFW_CURSOR_HIDDEN);
+  key_queue.first = key_queue.count = 0;
+  glfwSetKeyCallback(window_handle, queue_key);
   return 1;
 }
 
@@ -145,12 +186,20 @@ void window_swap() {
   glfwPollEvents();
 }
 
+void window_wait_events(double seconds) {
+  glfwWaitEventsTimeout(seconds);
+}
+
 int window_escape_down() {
   return window_handle && glfwGetKey(window_handle, GLFW_KEY_ESCAPE) == GLFW_PRESS;
 }
 
 int window_close_requested() {
   return window_handle && glfwWindowShouldClose(window_handle);
+}
+
+void window_set_size(int width, int height) {
+  if (window_handle) glfwSetWindowSize(window_handle, width, height);
 }
 
 void window_framebuffer_size(int* width, int* height) {

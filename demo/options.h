@@ -1,0 +1,13 @@
+// options.h: the checks of the options that demo-capture and demo-view share,
+// so that both accept and refuse the same values with the same words.
+#pragma once
+
+#include <string>
+
+// A number with nothing after it, or false.
+bool parse_number(const std::string& text, double* value);
+// --size WxH: sides from 16 to 8192. Sets *width and *height and returns "",
+// or returns the reason the value is refused.
+std::string check_size(const std::string& value, int* width, int* height);
+// --fps N: a rate from 1 to 1000. Sets *fps and returns "", or the reason.
+std::string check_fps(const std::string& value, double* fps);

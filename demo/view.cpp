@@ -1,0 +1,308 @@
+// view.cpp: demo-view's options, clock, keys and drawing.
+//
+// The clock is stepped at a fixed rate, as in demo-capture: frame k stands
+// for k / fps seconds. Showing frame k steps the script through the frames
+// before it without drawing (film_step_to) and draws k; a frame before the
+// last one stepped, or the same one drawn again, replays the script from its
+// start, since the script's state (rand() and the tile tables included) only
+// moves forward. So the frame shown at moment t is, after any sequence of
+// keys, the frame demo-capture --at t writes.
+#include "demo/view.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#include "demo/options.h"
+
+const char* const view_program_name = "demo-view";
+
+const char* const view_keys_text =
+    "  Space          pause / resume (the film starts playing at 0 s)\n"
+    "  Right / Left   +1 s / -1 s; with Shift +10 s / -10 s\n"
+    "  Period / Comma one frame forward / back at the --fps rate, while paused\n"
+    "  Home / End     0 s / 115 s\n"
+    "  1 to 6         the final image, or the scene, atmosphere, flare, composite or\n"
+    "                 focus image (0 or 1: the final image again)\n"
+    "  T              overlay: film time, frame rate, GPU time of each step\n"
+    "  S              save the image shown as view-SSS.mmm.png in the current folder\n"
+    "  H              this help on screen\n"
+    "  Escape         quit (as does closing the window)\n";
+
+namespace {
+
+const char* const usage_text =
+    "Usage: demo-view [options]\n"
+    "Plays the film in a resizable window, with keys to pause, seek, step and\n"
+    "look at each intermediate image of the frame.\n"
+    "\n"
+    "  --size WxH     window size in pixels to start with (default 1280x720); the film\n"
+    "                 is drawn at the window's size, also after a resize\n"
+    "  --fps N        rate at which the film's clock is stepped (default 60), as with\n"
+    "                 demo-capture --fps: the frame shown at t is the one demo-capture\n"
+    "                 --at t writes at that rate\n"
+    "  --shaders DIR  read the film's shaders from DIR (one file per program stage,\n"
+    "                 NAME.vert and NAME.frag, written when missing) and rebuild a\n"
+    "                 program when one of its files changes; a text that does not\n"
+    "                 build keeps the last good program and shows the log\n"
+    "  --help         show this text\n"
+    "\n"
+    "Keys:\n";
+
+[[noreturn]] void fail_usage(const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n(see %s --help)\n", view_program_name, message.c_str(),
+               view_program_name);
+  std::exit(2);
+}
+
+// The image names of the keys 1 to 6.
+const char* const key_images[6] = {"final", "scene", "atmosphere", "flare", "composite", "focus"};
+
+constexpr int letter_key(char letter) {
+  return WINDOW_KEY_A + (letter - 'A');
+}
+
+long last_frame(const view_state* view) {
+  return film_frame_count(view->options.fps);
+}
+
+void seek_to(view_state* view, double moment) {
+  view->moment = std::clamp(moment, 0.0, static_cast<double>(FILM_LENGTH));
+}
+
+// Steps the script to just before `frame`, replaying from the start when the
+// frame is not ahead of the last one stepped, and sets the clock to it.
+void step_to(view_state* view, long frame) {
+  const double start = view_seconds();
+  if (frame <= view->stepped) {
+    script_reset(&view->script);
+    clock_start(0.0);
+    view->stepped = 0;
+  }
+  film_step_to(&view->script, view->stepped, frame, view->options.fps);
+  view->last_seek_ms = 1000 * (view_seconds() - start);
+}
+
+// Draws frame view->frame through the shown step into the layers.
+void draw_film(view_state* view) {
+  step_to(view, view->frame);
+  view_timers_begin(&view->timers);
+  film_set_step_hook(view_time_step, &view->timers);
+  film_frame_through(&view->layers, &view->script, view->shown);
+  film_set_step_hook(nullptr, nullptr);
+  view->stepped = view->frame;
+  view->film_drawn = true;
+}
+
+}  // namespace
+
+double view_seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+view_options view_parse_options(int argc, char** argv) {
+  view_options options;
+  CLI::App app{"demo-view", "demo-view"};
+  app.set_help_flag();  // the help is usage_text, printed below
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  bool help = false;
+  std::string size;
+  app.add_flag("-h,--help", help);
+  app.add_option("--size", size)
+      ->check(CLI::Validator(
+          [&options](std::string& value) {
+            return check_size(value, &options.width, &options.height);
+          },
+          "WxH"));
+  app.add_option("--fps", options.fps)
+      ->check(CLI::Validator(
+          [](std::string& value) {
+            double fps = 0;
+            return check_fps(value, &fps);
+          },
+          "N"));
+  app.add_option("--shaders", options.shaders)
+      ->check(CLI::Validator(
+          [](std::string& value) { return value.empty() ? "needs a non-empty name" : ""; }, "DIR"));
+  try {
+    app.parse(argc, argv);
+  } catch (const std::exception& error) {  // CLI::ParseError and its kin
+    fail_usage(error.what());
+  }
+  if (help) {
+    std::fputs(usage_text, stdout);
+    std::fputs(view_keys_text, stdout);
+    std::exit(0);
+  }
+  return options;
+}
+
+bool view_open(view_state* view, const view_options& options) {
+  view->options = options;
+  if (!film_open_window(view_program_name, options.width, options.height, WINDOW_RESIZABLE))
+    return false;
+  // The window manager may have given another size than asked for.
+  window_framebuffer_size(&toolkit_present_size[0], &toolkit_present_size[1]);
+  for (loader_function loader : P744X1EL) loader();
+  if (!film_create(&view->layers, view_program_name)) {
+    window_terminate();
+    return false;
+  }
+  view_shaders_start(&view->shaders, options.shaders);
+  view_timers_start(&view->timers);
+  view->shown = film_step_for_image("final");
+  script_reset(&view->script);
+  clock_start(0.0);
+  view->last_wall = window_time();
+  return true;
+}
+
+void view_present(view_state* view, int width, int height) {
+  // The shown image stretched over the window (half-size images too).
+  const film_image image = view_image(view);
+  layer_record source{0, image.texture, image.width, image.height};
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_CULL_FACE);
+  blit_to_back_buffer(&source);
+  view_timers_end(&view->timers);
+  view_draw_overlay(view, width, height);
+  glEnable(GL_DEPTH_TEST);
+  glEnable(GL_CULL_FACE);
+}
+
+film_image view_image(const view_state* view) {
+  return film_steps[view->shown].leaves(&view->layers);
+}
+
+void view_key(view_state* view, window_key key) {
+  const bool shift = (key.mods & WINDOW_MOD_SHIFT) != 0;
+  const double fps = view->options.fps;
+  const double shown_moment = static_cast<double>(view->frame) / fps;
+  switch (key.key) {
+    case WINDOW_KEY_SPACE:
+      view->playing = !view->playing;
+      // Resuming plays on from the frame shown.
+      if (view->playing) view->moment = view->moment < shown_moment ? shown_moment : view->moment;
+      break;
+    case WINDOW_KEY_RIGHT:
+      seek_to(view, view->moment + (shift ? 10 : 1));
+      break;
+    case WINDOW_KEY_LEFT:
+      seek_to(view, view->moment - (shift ? 10 : 1));
+      break;
+    case WINDOW_KEY_PERIOD:
+    case WINDOW_KEY_COMMA:
+      if (view->playing) break;
+      {
+        const long step = key.key == WINDOW_KEY_PERIOD ? 1 : -1;
+        const long frame = std::clamp(view->frame + step, 1L, last_frame(view));
+        view->moment = static_cast<double>(frame) / fps;
+      }
+      break;
+    case WINDOW_KEY_HOME:
+      seek_to(view, 0);
+      break;
+    case WINDOW_KEY_END:
+      seek_to(view, FILM_LENGTH);
+      break;
+    case letter_key('T'):
+      view->overlay = !view->overlay;
+      break;
+    case letter_key('H'):
+      view->help = !view->help;
+      break;
+    case letter_key('S'):
+      view_save(view);
+      break;
+    case WINDOW_KEY_ESCAPE:
+      view->quit = true;
+      break;
+    default:
+      if (key.key >= WINDOW_KEY_0 && key.key <= WINDOW_KEY_0 + 6) {
+        const int index = key.key == WINDOW_KEY_0 ? 0 : key.key - WINDOW_KEY_0 - 1;
+        const int step = film_step_for_image(key_images[index]);
+        if (step != view->shown) view->film_drawn = false;
+        view->shown = step;
+      }
+      break;
+  }
+  const long frame = std::min(film_frame_at(view->moment, fps), last_frame(view));
+  if (frame != view->frame) view->film_drawn = false;
+  view->frame = frame;
+}
+
+std::string view_save(view_state* view) {
+  // The still is of the image shown, so draw it first if a key changed it.
+  if (!view->film_drawn) draw_film(view);
+  char name[64];
+  std::snprintf(name, sizeof name, "view-%07.3f.png",
+                static_cast<double>(view->frame) / view->options.fps);
+  if (!film_write_png(name, view_image(view))) {
+    std::fprintf(stderr, "%s: cannot write %s\n", view_program_name, name);
+    view->message = std::string("cannot write ") + name;
+    return "";
+  }
+  std::printf("%s: saved %s\n", view_program_name, name);
+  std::fflush(stdout);
+  view->message = std::string("saved ") + name;
+  return name;
+}
+
+bool view_frame(view_state* view) {
+  const double now = window_time();
+  const double elapsed = now - view->last_wall;
+  view->last_wall = now;
+  // The rate the film is shown at, from turns that both played (a paused
+  // viewer only waits for keys).
+  const bool played = view->playing && view->was_playing;
+  if (played && elapsed > 0)
+    view->frames_per_second =
+        view->frames_per_second > 0 ? 0.9 * view->frames_per_second + 0.1 / elapsed : 1 / elapsed;
+
+  window_key key;
+  while (!view->quit && window_next_key(&key)) view_key(view, key);
+  if (view->quit || window_close_requested()) return false;
+
+  if (view_shaders_check(&view->shaders)) view->film_drawn = false;
+
+  int width = 0, height = 0;
+  window_framebuffer_size(&width, &height);
+  if (width <= 0 || height <= 0) {  // minimised: nothing to draw into
+    window_wait_events(0.1);
+    return true;
+  }
+  toolkit_present_size[0] = width;
+  toolkit_present_size[1] = height;
+  if (width != TVJAYSLH[0] || height != TVJAYSLH[1]) {
+    if (!film_resize(&view->layers, width, height, view_program_name)) return false;
+    view->film_drawn = false;
+  }
+
+  if (view->playing) {
+    // Only the time since a turn that was already playing moves the clock.
+    if (played) view->moment += elapsed;
+    if (view->moment >= FILM_LENGTH) {  // the end: stay on the last frame
+      view->moment = FILM_LENGTH;
+      view->playing = false;
+    }
+    const long frame = std::min(film_frame_at(view->moment, view->options.fps), last_frame(view));
+    if (frame != view->frame) view->film_drawn = false;
+    view->frame = frame;
+  }
+
+  if (!view->film_drawn) draw_film(view);
+  view->was_playing = view->playing;
+  view_present(view, width, height);
+  window_swap();
+  // Paused with nothing new to draw: wait for an event instead of spinning.
+  if (!view->playing && view->film_drawn) window_wait_events(0.05);
+  return true;
+}
+
+void view_close(view_state* view) {
+  (void)view;
+  window_terminate();
+}

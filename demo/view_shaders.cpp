@@ -1,0 +1,246 @@
+// view_shaders.cpp: the film's shaders read from a folder and rebuilt when
+// their files change.
+//
+// Each program of film_programs has a file per stage, NAME.vert (lit
+// programs only) and NAME.frag, written from the built-in texts when missing.
+// Every turn the files are looked at (size, time and inode); a program with a
+// changed file is compiled and linked anew from both its files. A file that
+// is missing, empty, larger than 1 MB or not text, or a text that does not
+// compile or link, leaves the last good program in place and keeps the
+// reason as the program's log until its files build.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "demo/view.h"
+
+namespace {
+
+constexpr long long most_shader_bytes = 1 << 20;
+
+// What a file looks like now, to notice a change; empty when it is missing.
+std::string stamp_of(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return "";
+  char stamp[128];
+  std::snprintf(stamp, sizeof stamp, "%lld %lld.%09ld %llu", static_cast<long long>(status.st_size),
+                static_cast<long long>(status.st_mtim.tv_sec), status.st_mtim.tv_nsec,
+                static_cast<unsigned long long>(status.st_ino));
+  return stamp;
+}
+
+// Reads a shader file: "" and its text in *text, or the reason it cannot be
+// used. The type is checked before any read, without blocking.
+std::string read_shader(const std::string& path, std::string* text) {
+  const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (file < 0) return errno == ENOENT ? "no such file" : std::strerror(errno);
+  struct stat status {};
+  std::string problem;
+  if (fstat(file, &status) != 0)
+    problem = std::strerror(errno);
+  else if (!S_ISREG(status.st_mode))
+    problem = "it is not a regular file";
+  else if (status.st_size > most_shader_bytes)
+    problem = "the file is larger than 1 MB";
+  else {
+    text->assign(static_cast<size_t>(status.st_size), '\0');
+    size_t done = 0;
+    while (done < text->size()) {
+      const ssize_t got = read(file, &(*text)[done], text->size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        problem = std::strerror(errno);
+        break;
+      }
+      if (got == 0) break;
+      done += static_cast<size_t>(got);
+    }
+    text->resize(done);
+  }
+  close(file);
+  if (!problem.empty()) return problem;
+  if (text->empty()) return "the file is empty";
+  for (unsigned char c : *text)
+    if (c == 0 || (c < 32 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v'))
+      return "the file is not text";
+  return "";
+}
+
+std::string shader_log(GLuint name) {
+  GLint length = 0;
+  glGetShaderiv(name, GL_INFO_LOG_LENGTH, &length);
+  std::vector<char> log(length > 1 ? length : 1, '\0');
+  glGetShaderInfoLog(name, static_cast<GLsizei>(log.size()), nullptr, log.data());
+  return log.data();
+}
+
+// Compiles one stage; 0 and the log in *log when it does not compile.
+GLuint compile(const std::string& text, GLenum type, std::string* log) {
+  const GLuint name = glCreateShader(type);
+  const char* source = text.c_str();
+  glShaderSource(name, 1, &source, nullptr);
+  glCompileShader(name);
+  GLint status = GL_FALSE;
+  glGetShaderiv(name, GL_COMPILE_STATUS, &status);
+  if (status == GL_TRUE) return name;
+  *log = shader_log(name);
+  glDeleteShader(name);
+  return 0;
+}
+
+void delete_program(GLuint program) {
+  GLuint shaders[4];
+  GLsizei count = 0;
+  glGetAttachedShaders(program, 4, &count, shaders);
+  glDeleteProgram(program);
+  for (GLsizei i = 0; i < count; ++i) glDeleteShader(shaders[i]);
+}
+
+const view_stage_file* stage_of(const view_shaders* shaders, int program, bool vertex) {
+  for (const view_stage_file& file : shaders->files)
+    if (file.program == program && file.vertex == vertex) return &file;
+  return nullptr;
+}
+
+// Builds program `index` from its files; on success it replaces the running
+// one. Returns the reason it does not build, or "".
+std::string rebuild(view_shaders* shaders, int index) {
+  const film_program& entry = film_programs[index];
+  std::string texts[2];  // fragment, vertex
+  const view_stage_file* files[2] = {stage_of(shaders, index, false),
+                                     entry.vertex ? stage_of(shaders, index, true) : nullptr};
+  for (int i = 0; i < 2; ++i) {
+    if (!files[i]) continue;
+    const std::string problem = read_shader(files[i]->path, &texts[i]);
+    if (!problem.empty()) return "cannot use " + files[i]->path + ": " + problem + "\n";
+  }
+  std::string log;
+  const GLuint fragment = compile(texts[0], GL_FRAGMENT_SHADER, &log);
+  if (!fragment) return files[0]->path + " does not compile:\n" + log;
+  GLuint vertex = 0;
+  if (files[1]) {
+    vertex = compile(texts[1], GL_VERTEX_SHADER, &log);
+    if (!vertex) {
+      glDeleteShader(fragment);
+      return files[1]->path + " does not compile:\n" + log;
+    }
+  }
+  // Attached as program() attaches them: the vertex stage, then the fragment stage.
+  const GLuint program = glCreateProgram();
+  if (vertex) glAttachShader(program, vertex);
+  glAttachShader(program, fragment);
+  glLinkProgram(program);
+  GLint status = GL_FALSE;
+  glGetProgramiv(program, GL_LINK_STATUS, &status);
+  if (status != GL_TRUE) {
+    GLint length = 0;
+    glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
+    std::vector<char> text(length > 1 ? length : 1, '\0');
+    glGetProgramInfoLog(program, static_cast<GLsizei>(text.size()), nullptr, text.data());
+    delete_program(program);
+    return std::string(entry.name) + " does not link:\n" + text.data();
+  }
+  delete_program(static_cast<GLuint>(*entry.handle));
+  *entry.handle = static_cast<int>(program);
+  return "";
+}
+
+// Rebuilds a program, keeps its log and says on stderr what failed.
+void rebuild_and_report(view_shaders* shaders, int index) {
+  const double start = view_seconds();
+  std::string& error = shaders->errors[index];
+  const std::string before = error;
+  error = rebuild(shaders, index);
+  if (error.empty()) {
+    glFinish();  // the time includes what the driver defers to the first use
+    shaders->last_rebuild_ms = 1000 * (view_seconds() - start);
+    ++shaders->rebuilds;
+    if (!before.empty())
+      std::fprintf(stderr, "%s: %s builds again\n", view_program_name, film_programs[index].name);
+  } else {
+    std::fprintf(stderr, "%s: %s", view_program_name, error.c_str());
+    if (error.back() != '\n') std::fputc('\n', stderr);
+  }
+}
+
+}  // namespace
+
+void view_shaders_start(view_shaders* shaders, const std::string& folder) {
+  if (folder.empty()) return;
+  const std::filesystem::path base(folder);
+  std::error_code error;
+  std::filesystem::create_directories(base, error);
+  if (!error && !std::filesystem::is_directory(base, error) && !error)
+    error = std::make_error_code(std::errc::not_a_directory);
+  std::vector<view_stage_file> files;
+  for (int index = 0; index < FILM_PROGRAM_COUNT && !error; ++index) {
+    const film_program& entry = film_programs[index];
+    for (int vertex = 0; vertex < 2 && !error; ++vertex) {
+      if (vertex && !entry.vertex) continue;
+      view_stage_file file{
+          index, vertex == 1,
+          (base / (std::string(entry.name) + (vertex ? ".vert" : ".frag"))).string(), ""};
+      if (!std::filesystem::exists(file.path, error) && !error) {
+        errno = 0;
+        std::ofstream out(file.path, std::ios::binary);
+        out << (vertex ? *entry.vertex : *entry.fragment);
+        out.close();
+        if (!out) error = std::error_code(errno ? errno : EIO, std::generic_category());
+      }
+      files.push_back(file);
+    }
+  }
+  if (!error && access(folder.c_str(), R_OK | X_OK) != 0)
+    error = std::error_code(errno, std::generic_category());
+  if (error) {
+    std::fprintf(stderr, "%s: cannot use the shaders folder %s: %s (the built-in shaders go on)\n",
+                 view_program_name, folder.c_str(), error.message().c_str());
+    return;
+  }
+  shaders->files = files;
+  shaders->watching = true;
+  // Files that differ from the built-in texts (edited before the start) build now.
+  bool differs[FILM_PROGRAM_COUNT] = {};
+  for (view_stage_file& file : shaders->files) {
+    file.stamp = stamp_of(file.path);
+    const film_program& entry = film_programs[file.program];
+    std::string text;
+    const std::string problem = read_shader(file.path, &text);
+    if (!problem.empty() || text != (file.vertex ? *entry.vertex : *entry.fragment))
+      differs[file.program] = true;
+  }
+  for (int index = 0; index < FILM_PROGRAM_COUNT; ++index)
+    if (differs[index]) rebuild_and_report(shaders, index);
+}
+
+bool view_shaders_check(view_shaders* shaders) {
+  if (!shaders->watching) return false;
+  bool changed[FILM_PROGRAM_COUNT] = {};
+  for (view_stage_file& file : shaders->files) {
+    const std::string stamp = stamp_of(file.path);
+    if (stamp == file.stamp) continue;
+    file.stamp = stamp;
+    changed[file.program] = true;
+  }
+  bool any = false;
+  for (int index = 0; index < FILM_PROGRAM_COUNT; ++index) {
+    if (!changed[index]) continue;
+    rebuild_and_report(shaders, index);
+    any = true;
+  }
+  return any;
+}
+
+std::string view_shaders_log(const view_shaders* shaders) {
+  std::string log;
+  for (const std::string& error : shaders->errors) log += error;
+  return log;
+}
