@@ -16,10 +16,12 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -151,7 +153,7 @@ capture_options parse_options(int argc, char** argv) {
   }
   if (help) {
     std::fputs(usage_text, stdout);
-    std::exit(0);
+    std::exit(standard_output_written() ? 0 : 1);
   }
   const int modes = !video.empty() + !png.empty() + benchmark;
   if (modes > 1)
@@ -187,6 +189,15 @@ bool make_folder(const std::string& path) {
   if (!error) return true;
   std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", capture_program_name, path.c_str(),
                error.message().c_str());
+  return false;
+}
+
+bool standard_output_written() {
+  // A full device or a closed pipe shows up only at the flush, or as the
+  // stream's error flag from an earlier write.
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+  std::fprintf(stderr, "%s: cannot write the standard output: %s\n", capture_program_name,
+               std::strerror(errno));
   return false;
 }
 

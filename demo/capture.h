@@ -38,6 +38,9 @@ bool open_capture_window(const capture_options& options);
 bool start_film(const capture_options& options, film_layers* layers);
 // Makes a folder and those above it if missing; false with a line on stderr.
 bool make_folder(const std::string& path);
+// Flushes the standard output; false with a line on stderr if anything
+// written to it was lost (a full device, a closed pipe).
+bool standard_output_written();
 // Seconds of a steady clock.
 double seconds_now();
 

@@ -221,6 +221,18 @@ TEST(Capture, EveryOptionTheHelpNamesIsAccepted) {
   }
 }
 
+// Text that cannot be written is an error, not a silent success.
+TEST(Capture, HelpAndBenchmarkToAFullDeviceFail) {
+  for (const char* arguments : {"--help", "--benchmark --size 64x36"}) {
+    const run_result run =
+        run_command(std::string("(./demo-capture ") + arguments + " >/dev/full)");
+    EXPECT_EQ(run.status, 1) << arguments << ": " << run.output;
+    EXPECT_NE(run.output.find("demo-capture: cannot write the standard output: No space left"),
+              std::string::npos)
+        << arguments << ": " << run.output;
+  }
+}
+
 TEST(Capture, PngFramesAreTheWholeFilmWithItsFades) {
   const std::filesystem::path out = scratch("png");
   const run_result run =
