@@ -3,7 +3,8 @@
 // capture_film.cpp renders the whole film frame by frame (read-back ring,
 // PNG frames, progress); capture_encoder.cpp runs the ffmpeg child that turns
 // the frames into a video, and holds every POSIX-only call of the tool;
-// capture_benchmark.cpp times the start-up and the frame's steps.
+// capture_benchmark.cpp times the start-up and the frame's steps;
+// capture_output.cpp names, checks and cleans up the files it writes.
 #pragma once
 
 #include <cstddef>
@@ -48,6 +49,11 @@ double seconds_now();
 int capture_film(const capture_options& options);
 // --benchmark. Returns the exit status.
 int run_benchmark(const capture_options& options);
+
+// The name ffmpeg writes the video `target` under until it is finished: a
+// hidden name in the same folder with the same extension, marked with `tag`,
+// no longer than the longest legal file name (capture_output.cpp).
+std::string temporary_video_name(const std::string& target, const std::string& tag);
 
 // The ffmpeg child and the files it writes (capture_encoder.cpp).
 struct encoder {

@@ -44,19 +44,11 @@ const char* signal_name(int signal_number) {
   return strsignal(signal_number);
 }
 
-static std::string temporary_name(const std::filesystem::path& path) {
-  // Same folder, so that the final rename cannot cross file systems; same
-  // extension, so that ffmpeg picks the same container.
-  const std::string name = "." + path.stem().string() + ".partial-" + std::to_string(getpid()) +
-                           path.extension().string();
-  return (path.parent_path() / name).string();
-}
-
 bool start_encoder(const capture_options& options, encoder* child) {
   const std::filesystem::path path(options.target);
   if (!path.parent_path().empty() && !make_folder(path.parent_path().string())) return false;
   child->path = options.target;
-  child->temporary = temporary_name(path);
+  child->temporary = temporary_video_name(options.target, std::to_string(getpid()));
 
   char size[32], rate[32];
   std::snprintf(size, sizeof size, "%dx%d", options.width, options.height);

@@ -308,6 +308,26 @@ TEST(Capture, FailingFfmpegEndsWithAReasonAndLeavesNoFile) {
   std::filesystem::remove_all(tools);
 }
 
+// Any name the file system accepts is a name the video can have, however
+// long, in one-byte or in multi-byte characters.
+TEST(Capture, VideoTakesTheLongestLegalName) {
+  const std::filesystem::path out = scratch("long_names");
+  write_script(out / "encoder", "for a; do last=$a; done\ncat > \"$last\"\n");
+  std::filesystem::create_directories(out / "videos");
+  std::string accented;
+  for (int i = 0; i < 125; ++i) accented += "\xc3\xa9";  // 250 bytes
+  for (const std::string& name : {std::string(251, 'a') + ".mp4", accented + ".mkv"}) {
+    ASSERT_LE(name.size(), 255u);
+    const std::filesystem::path video = out / "videos" / name;
+    const run_result run = run_capture("--video '" + video.string() + "' --size 32x18 --fps 1 " +
+                                       "--ffmpeg " + (out / "encoder").string());
+    EXPECT_EQ(run.status, 0) << name.size() << " bytes: " << run.output;
+    EXPECT_EQ(names_in(out / "videos"), std::vector<std::string>{name}) << run.output;
+    std::filesystem::remove(video);
+  }
+  std::filesystem::remove_all(out);
+}
+
 TEST(Capture, TerminatedVideoLeavesNoFile) {
   const std::filesystem::path out = scratch("terminated");
   write_script(out / "encoder", "for a; do last=$a; done\ncat > \"$last\"\n");
