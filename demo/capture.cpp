@@ -183,15 +183,6 @@ std::string still_name(double moment) {
 
 }  // namespace
 
-bool make_folder(const std::string& path) {
-  std::error_code error;
-  std::filesystem::create_directories(path, error);
-  if (!error) return true;
-  std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", capture_program_name, path.c_str(),
-               error.message().c_str());
-  return false;
-}
-
 bool standard_output_written() {
   // A full device or a closed pipe shows up only at the flush, or as the
   // stream's error flag from an earlier write.
@@ -235,6 +226,7 @@ int capture_stills(const capture_options& options) {
   std::vector<double> moments = options.moments;
   std::sort(moments.begin(), moments.end());
 
+  catch_stop_signals();
   if (!make_folder(options.out)) return 1;
   film_layers layers{};
   if (!start_film(options, &layers)) return 1;
@@ -256,14 +248,22 @@ int capture_stills(const capture_options& options) {
     // Moments that fall on the same frame share its image.
     for (; next < moments.size() && film_frame_at(moments[next], options.fps) == frame; ++next) {
       const std::string path = (std::filesystem::path(options.out) / still_name(moments[next]));
+      note_file_made(path);
       if (!film_write_png(path.c_str(), image)) {
-        std::fprintf(stderr, "\n%s: cannot write %s\n", capture_program_name, path.c_str());
+        std::fprintf(stderr, "%s%s: cannot write %s\n", written ? "\n" : "", capture_program_name,
+                     path.c_str());
         window_terminate();
         return 1;
       }
       ++written;
       std::fprintf(stderr, "\r%s: %d of %zu stills, frame %ld at %.3f s -> %s",
                    capture_program_name, written, moments.size(), frame, TIME, path.c_str());
+    }
+    if (const int stop_signal = stop_signal_caught()) {
+      std::fprintf(stderr, "%s%s: interrupted by %s; no stills written\n", written ? "\n" : "",
+                   capture_program_name, signal_name(stop_signal));
+      window_terminate();
+      return 128 + stop_signal;
     }
   }
   std::fprintf(stderr, "\n");
@@ -277,18 +277,25 @@ int main(int argc, char** argv) {
   if (!system_open_standard_streams()) return 1;
   try {
     const capture_options options = parse_options(argc, argv);
+    int status = 0;
     switch (options.mode) {
       case MODE_VIDEO:
       case MODE_PNG:
-        return capture_film(options);
+        status = capture_film(options);
+        break;
       case MODE_BENCHMARK:
-        return run_benchmark(options);
+        status = run_benchmark(options);
+        break;
       case MODE_STILLS:
+        status = capture_stills(options);
         break;
     }
-    return capture_stills(options);
+    // A failed or interrupted capture leaves no file and no folder it made.
+    if (status != 0) remove_what_was_made();
+    return status;
   } catch (const std::exception& error) {  // out of memory, or a file system error
     std::fprintf(stderr, "%s: %s\n", capture_program_name, error.what());
+    remove_what_was_made();
     return 1;
   }
 }

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,12 +19,38 @@
 
 extern char** environ;
 
-// Set by SIGINT and SIGTERM while a video is being made: the frame loop stops
-// and removes the unfinished file.
+// Set by a signal that would end the program while a capture runs: the
+// frame loop stops, and what the run made is removed.
 static volatile sig_atomic_t stop_signal = 0;
 
 static void on_stop_signal(int signal_number) {
   stop_signal = signal_number;
+}
+
+// The signals whose default action ends the program and that come from
+// outside it (a fault such as SIGSEGV is not one of them), with the real-time
+// ones added in stop_signals().
+static const int terminating_signals[] = {
+    SIGHUP,    SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
+    SIGALRM,   SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+
+// The signals catch_stop_signals caught: the child gets them back at their
+// defaults; one ignored stays ignored for it too.
+static sigset_t caught_signals;
+
+static sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int number : terminating_signals) sigaddset(&set, number);
+  for (int number = SIGRTMIN; number <= SIGRTMAX; ++number) sigaddset(&set, number);
+  return set;
 }
 
 void catch_stop_signals() {
@@ -32,8 +59,15 @@ void catch_stop_signals() {
   struct sigaction action {};
   action.sa_handler = on_stop_signal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  const sigset_t set = stop_signals();
+  sigemptyset(&caught_signals);
+  for (int number = 1; number < NSIG; ++number) {
+    if (sigismember(&set, number) != 1) continue;
+    // One ignored at the start stays ignored (nohup, a shell's trap '').
+    struct sigaction before {};
+    if (sigaction(number, nullptr, &before) != 0 || before.sa_handler == SIG_IGN) continue;
+    if (sigaction(number, &action, nullptr) == 0) sigaddset(&caught_signals, number);
+  }
 }
 
 int stop_signal_caught() {
@@ -45,10 +79,8 @@ const char* signal_name(int signal_number) {
 }
 
 bool start_encoder(const capture_options& options, encoder* child) {
-  const std::filesystem::path path(options.target);
-  if (!path.parent_path().empty() && !make_folder(path.parent_path().string())) return false;
-  child->path = options.target;
-  child->temporary = temporary_video_name(options.target, std::to_string(getpid()));
+  // ffmpeg's -y overwrites the empty temporary file prepare_video made.
+  const std::filesystem::path path(child->path);
 
   char size[32], rate[32];
   std::snprintf(size, sizeof size, "%dx%d", options.width, options.height);
@@ -85,11 +117,8 @@ bool start_encoder(const capture_options& options, encoder* child) {
   posix_spawn_file_actions_adddup2(&actions, pipe_ends[0], STDIN_FILENO);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
+  sigset_t defaults = caught_signals;
   sigaddset(&defaults, SIGPIPE);
-  sigaddset(&defaults, SIGINT);
-  sigaddset(&defaults, SIGTERM);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setpgroup(&attributes, 0);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
@@ -114,15 +143,20 @@ bool start_encoder(const capture_options& options, encoder* child) {
   return true;
 }
 
-// How the child ended, for an error line; empty if it exited with status 0.
-static std::string wait_for(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0)
-    if (errno != EINTR) return std::string("cannot wait for it: ") + std::strerror(errno);
+// How a child ended, for an error line; empty if it exited with status 0.
+static std::string how_it_ended(int status) {
   if (WIFEXITED(status))
     return WEXITSTATUS(status) == 0 ? "" : "exit status " + std::to_string(WEXITSTATUS(status));
   if (WIFSIGNALED(status)) return std::string("killed by signal ") + strsignal(WTERMSIG(status));
   return "stopped";
+}
+
+// Waits for the child; how it ended.
+static std::string wait_for(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) return std::string("cannot wait for it: ") + std::strerror(errno);
+  return how_it_ended(status);
 }
 
 void abandon_encoder(encoder* child, const capture_options& options) {
@@ -149,11 +183,31 @@ void abandon_encoder(encoder* child, const capture_options& options) {
 bool finish_encoder(encoder* child, const capture_options& options) {
   close(child->input);
   child->input = -1;
-  const std::string ended = wait_for(child->pid);
+  // ffmpeg may take a while to finish the file: a stop signal meanwhile stops
+  // it and the capture, as it would during the frames.
+  int status = 0;
+  pid_t done = 0;
+  while (!stop_signal && (done = waitpid(child->pid, &status, WNOHANG)) == 0) {
+    const timespec pause{0, 20 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+  }
+  if (stop_signal && done == 0) {
+    abandon_encoder(child, options);
+    return false;
+  }
+  const std::string ended = done == child->pid ? how_it_ended(status) : wait_for(child->pid);
   child->pid = -1;
+  if (stop_signal) {
+    std::remove(child->temporary.c_str());
+    return false;
+  }
   if (!ended.empty()) {
     std::fprintf(stderr, "%s: %s failed (%s); %s not written\n", capture_program_name,
                  options.ffmpeg.c_str(), ended.c_str(), child->path.c_str());
+    std::remove(child->temporary.c_str());
+    return false;
+  }
+  if (!video_may_replace(*child)) {
     std::remove(child->temporary.c_str());
     return false;
   }

@@ -3,7 +3,10 @@
 // fails. Runs the program built next to the film.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,6 +69,14 @@ std::vector<std::string> names_in(const std::filesystem::path& folder) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// The text of a file, empty if it cannot be read.
+std::string text_of(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
 }
 
 // An executable shell script.
@@ -308,6 +319,54 @@ TEST(Capture, FailingFfmpegEndsWithAReasonAndLeavesNoFile) {
   std::filesystem::remove_all(tools);
 }
 
+// A video never takes the place of anything but a regular file: a device, a
+// FIFO, a socket or a folder, a name ending in / and a folder that cannot be
+// written are refused before anything is rendered (here: before the missing
+// display would be noticed), and are left as they were.
+TEST(Capture, VideoRefusesWhatIsNotAFileBeforeRendering) {
+  const std::filesystem::path out = scratch("targets");
+  write_script(out / "encoder", "for a; do last=$a; done\ncat > \"$last\"\n");
+  std::filesystem::create_directories(out / "folder");
+  ASSERT_EQ(mkfifo((out / "fifo").c_str(), 0644), 0);
+  const int unix_socket = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (out / "socket").c_str());
+  ASSERT_EQ(bind(unix_socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  std::vector<std::string> targets = {(out / "folder").string(),        (out / "fifo").string(),
+                                      (out / "socket").string(),        (out / "new/").string(),
+                                      (out / "folder" / "..").string(), "/proc/capture_test.mp4"};
+  // A device node of its own (the null device's numbers), where one can be made.
+  if (mknod((out / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+    targets.push_back((out / "null").string());
+  // A link, even to a regular file: the rename would replace the link.
+  std::ofstream(out / "file") << "kept";
+  std::filesystem::create_symlink(out / "file", out / "link");
+  targets.push_back((out / "link").string());
+  const std::vector<std::string> before = names_in(out);
+  for (const std::string& target : targets) {
+    const run_result run =
+        run_command("env -u DISPLAY ./demo-capture --size 32x18 --fps 1 --ffmpeg " +
+                    (out / "encoder").string() + " --video " + target);
+    EXPECT_EQ(run.status, 1) << target << ": " << run.output;
+    EXPECT_EQ(run.output.rfind("demo-capture: cannot use " + target + ": ", 0), 0u)
+        << target << ": " << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+  }
+  EXPECT_EQ(names_in(out), before);
+  EXPECT_EQ(names_in(out / "folder"), std::vector<std::string>{});
+  struct stat node {};
+  EXPECT_TRUE(stat((out / "fifo").c_str(), &node) == 0 && S_ISFIFO(node.st_mode));
+  EXPECT_TRUE(stat((out / "socket").c_str(), &node) == 0 && S_ISSOCK(node.st_mode));
+  EXPECT_TRUE(std::filesystem::is_symlink(out / "link"));
+  EXPECT_EQ(text_of((out / "file").string()), "kept");
+  if (targets.size() > 7) {
+    EXPECT_TRUE(stat((out / "null").c_str(), &node) == 0 && S_ISCHR(node.st_mode));
+  }
+  close(unix_socket);
+  std::filesystem::remove_all(out);
+}
+
 // Any name the file system accepts is a name the video can have, however
 // long, in one-byte or in multi-byte characters.
 TEST(Capture, VideoTakesTheLongestLegalName) {
@@ -328,41 +387,91 @@ TEST(Capture, VideoTakesTheLongestLegalName) {
   std::filesystem::remove_all(out);
 }
 
+// Runs demo-capture with `arguments` (split at spaces) and stderr in `log`,
+// sends it `signal_number` once `wanted` shows in the log, and returns its
+// wait status (-1 if `wanted` never showed).
+int signal_capture(const std::string& arguments, const std::string& log, const char* wanted,
+                   int signal_number) {
+  std::vector<std::string> words{"demo-capture"};
+  std::istringstream split(arguments);
+  for (std::string word; split >> word;) words.push_back(word);
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    freopen(log.c_str(), "w", stderr);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execv("./demo-capture", argv.data());
+    _exit(127);
+  }
+  bool seen = false;
+  for (int i = 0; i < 600 && !seen; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    seen = text_of(log).find(wanted) != std::string::npos;
+  }
+  kill(pid, seen ? signal_number : SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return seen ? status : -1;
+}
+
+// Every signal that would end the program stops the capture the same way:
+// ffmpeg stopped, no file left, not even a folder it made, status 128 +
+// the signal.
 TEST(Capture, TerminatedVideoLeavesNoFile) {
   const std::filesystem::path out = scratch("terminated");
   write_script(out / "encoder", "for a; do last=$a; done\ncat > \"$last\"\n");
   std::filesystem::create_directories(out / "videos");
   const std::string log = (out / "log.txt").string();
-  const std::string encoder = (out / "encoder").string();
-  const std::string video = (out / "videos" / "film.mp4").string();
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    freopen(log.c_str(), "w", stderr);
-    execl("./demo-capture", "demo-capture", "--video", video.c_str(), "--size", "64x36", "--ffmpeg",
-          encoder.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+  const std::string video = (out / "videos" / "new" / "film.mp4").string();
+  for (int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1}) {
+    const int status =
+        signal_capture("--video " + video + " --size 64x36 --ffmpeg " + (out / "encoder").string(),
+                       log, "frames/s", signal_number);
+    const std::string text = text_of(log);
+    ASSERT_TRUE(WIFEXITED(status)) << strsignal(signal_number) << ": " << text;
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal_number) << text;
+    EXPECT_NE(text.find("interrupted"), std::string::npos) << text;
+    EXPECT_EQ(names_in(out / "videos"), std::vector<std::string>{}) << strsignal(signal_number);
   }
-  // Wait until frames flow to the encoder, then ask the capture to stop.
-  bool flowing = false;
-  for (int i = 0; i < 600 && !flowing; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    std::ifstream file(log);
-    std::stringstream text;
-    text << file.rdbuf();
-    flowing = text.str().find("frames/s") != std::string::npos;
-  }
-  kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  std::ifstream file(log);
-  std::stringstream text;
-  text << file.rdbuf();
-  EXPECT_TRUE(flowing) << text.str();
-  ASSERT_TRUE(WIFEXITED(status)) << text.str();
-  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM) << text.str();
-  EXPECT_NE(text.str().find("interrupted"), std::string::npos) << text.str();
+  std::filesystem::remove_all(out);
+}
+
+// Ctrl-C while ffmpeg finishes the file (here: an encoder that takes 20 s
+// after its input ends) stops it at once and leaves no file.
+TEST(Capture, InterruptWhileTheEncoderFinishesLeavesNoFile) {
+  const std::filesystem::path out = scratch("finishing");
+  write_script(out / "encoder", "for a; do last=$a; done\ncat > \"$last\"\nexec sleep 20\n");
+  std::filesystem::create_directories(out / "videos");
+  const std::string log = (out / "log.txt").string();
+  const auto start = std::chrono::steady_clock::now();
+  const int status =
+      signal_capture("--video " + (out / "videos" / "film.mp4").string() +
+                         " --size 32x18 --fps 1 --ffmpeg " + (out / "encoder").string(),
+                     log, "115/115 frames", SIGINT);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const std::string text = text_of(log);
+  ASSERT_TRUE(WIFEXITED(status)) << text;
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT) << text;
+  EXPECT_NE(text.find("interrupted by Interrupt while"), std::string::npos) << text;
+  EXPECT_LT(seconds, 15) << text;
   EXPECT_EQ(names_in(out / "videos"), std::vector<std::string>{});
+  std::filesystem::remove_all(out);
+}
+
+// A run that fails (here: without a display) removes the folders it made for
+// its output, and only those.
+TEST(Capture, FailedRunLeavesNoFolderItMade) {
+  const std::filesystem::path out = scratch("folders");
+  for (const std::string& arguments :
+       {"--out " + (out / "a" / "b").string(), "--png " + (out / "c" / "d").string(),
+        "--video " + (out / "e" / "f" / "film.mp4").string()}) {
+    const run_result run = run_command("env -u DISPLAY ./demo-capture " + arguments);
+    EXPECT_EQ(run.status, 1) << arguments << ": " << run.output;
+    EXPECT_EQ(names_in(out), std::vector<std::string>{}) << arguments;
+  }
   std::filesystem::remove_all(out);
 }
 
