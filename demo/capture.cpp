@@ -250,8 +250,8 @@ int capture_stills(const capture_options& options) {
       const std::string path = (std::filesystem::path(options.out) / still_name(moments[next]));
       note_file_made(path);
       if (!film_write_png(path.c_str(), image)) {
-        std::fprintf(stderr, "%s%s: cannot write %s\n", written ? "\n" : "", capture_program_name,
-                     path.c_str());
+        std::fprintf(stderr, "%s%s: cannot write %s: %s\n", written ? "\n" : "",
+                     capture_program_name, path.c_str(), std::strerror(errno));
         window_terminate();
         return 1;
       }

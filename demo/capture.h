@@ -64,9 +64,11 @@ std::string temporary_video_name(const std::string& target, const std::string& t
 // The ffmpeg child and the files it writes (capture_encoder.cpp).
 struct encoder {
   int pid = -1;
-  int input = -1;         // write end of the pipe to its standard input
-  std::string temporary;  // what ffmpeg writes
-  std::string path;       // what the user asked for, made by renaming temporary
+  int input = -1;          // write end of the pipe to its standard input
+  int errors = -1;         // read end of the pipe from its standard error
+  std::string error_text;  // what it said there (it says only errors)
+  std::string temporary;   // what ffmpeg writes
+  std::string path;        // what the user asked for, made by renaming temporary
 };
 
 // Before anything is rendered: refuses a video target that is not a regular
@@ -76,6 +78,10 @@ struct encoder {
 // written. Sets child's path and temporary; false with a line on stderr
 // (capture_output.cpp).
 bool prepare_video(const capture_options& options, encoder* child);
+// Before anything is rendered for --png: makes the folder, refuses one that
+// holds frame-*.png files (an earlier run's), and shows that a file can be
+// made there; false with a line on stderr.
+bool prepare_frame_folder(const std::string& folder);
 // Just before the rename: false with a line on stderr if something other than
 // a regular file has taken the video's place.
 bool video_may_replace(const encoder& child);
@@ -95,8 +101,8 @@ bool start_encoder(const capture_options& options, encoder* child);
 // Hands bytes to the child; false on a write error (errno set) or a stop
 // signal.
 bool encoder_write(encoder* child, const unsigned char* bytes, size_t count);
-// Ends the input, waits for the child, and on success gives the file its
-// name. On failure prints the reason and
+// Ends the input, waits for the child, and on success (exit status 0, no
+// error said, the file complete on disk) gives the file its name. On failure prints the reason and
 // removes the file; a stop signal while the child finishes stops it (false, stop_signal_caught
 // set).
 bool finish_encoder(encoder* child, const capture_options& options);

@@ -142,13 +142,9 @@ bool emit_frame(frame_sink* sink, const unsigned char* rgba, long number) {
   const double start = seconds_now();
   bool written;
   if (sink->child) {
+    // A child that stops reading is asked why by abandon_encoder, which says
+    // it in the one line of the failure.
     written = encoder_write(sink->child, sink->rgb.data(), sink->rgb.size());
-    if (!written && !stop_signal_caught()) {
-      const int error = errno;
-      end_progress();
-      std::fprintf(stderr, "%s: %s stopped reading frames (%s)\n", capture_program_name,
-                   options.ffmpeg.c_str(), std::strerror(error));
-    }
   } else {
     char name[32];
     std::snprintf(name, sizeof name, "frame-%06ld.png", number);
@@ -156,8 +152,10 @@ bool emit_frame(frame_sink* sink, const unsigned char* rgba, long number) {
     note_file_made(path);
     written = write_rgb_png(path.c_str(), options.width, options.height, sink->rgb.data());
     if (!written) {
+      const int error = errno;
       end_progress();
-      std::fprintf(stderr, "%s: cannot write %s\n", capture_program_name, path.c_str());
+      std::fprintf(stderr, "%s: cannot write %s: %s\n", capture_program_name, path.c_str(),
+                   std::strerror(error));
     }
   }
   sink->write_seconds += seconds_now() - start;
@@ -171,7 +169,7 @@ int capture_film(const capture_options& options) {
   // (remove_what_was_made).
   encoder child;
   catch_stop_signals();
-  if (options.mode == MODE_PNG && !make_folder(options.target)) return 1;
+  if (options.mode == MODE_PNG && !prepare_frame_folder(options.target)) return 1;
   if (options.mode == MODE_VIDEO && !prepare_video(options, &child)) return 1;
   film_layers layers{};
   if (!start_film(options, &layers)) return 1;

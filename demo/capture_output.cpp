@@ -140,6 +140,30 @@ bool prepare_video(const capture_options& options, encoder* child) {
                             reason_text);
 }
 
+bool prepare_frame_folder(const std::string& folder) {
+  if (!make_folder(folder)) return false;
+  // Frames of an earlier run would be mixed with this run's (fewer frames at
+  // a lower rate leave the old ones after the new last frame): refused, so
+  // that nothing the user has is deleted or overwritten.
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("frame-", 0) == 0 && name.size() > 10 &&
+        name.compare(name.size() - 4, 4, ".png") == 0)
+      return refuse(folder, "it holds frame-*.png files of an earlier run (" + name +
+                                "); remove them or choose another folder");
+  }
+  if (error) return refuse(folder, error.message());
+  // The first frame's file is made now, empty, to show that the folder can
+  // be written before anything is rendered.
+  const std::string first = (std::filesystem::path(folder) / "frame-000001.png").string();
+  FILE* file = std::fopen(first.c_str(), "wx");
+  if (file) note_file_made(first);
+  if (!file || std::fclose(file) != 0)
+    return refuse(folder, std::string("cannot make a file in it: ") + std::strerror(errno));
+  return true;
+}
+
 bool video_may_replace(const encoder& child) {
   // The target was checked before the first frame; this catches what took its
   // place while the video was made.

@@ -293,6 +293,10 @@ TEST(Capture, FailingFfmpegEndsWithAReasonAndLeavesNoFile) {
   write_script(tools / "dies-midway",
                "for a; do last=$a; done\nhead -c 3000 > \"$last\"\nexit 3\n");
   write_script(tools / "fails-at-end", "for a; do last=$a; done\ncat > \"$last\"\nexit 1\n");
+  // As ffmpeg 5.1 does on a full disk: an error on stderr, and status 0.
+  write_script(tools / "trailer-fails",
+               "for a; do last=$a; done\ncat > \"$last\"\n"
+               "echo \"Error writing trailer of $last: No space left on device\" >&2\n");
   const std::string path = "PATH=" + tools.string() + ":$PATH ";
   const struct {
     std::string command;
@@ -301,6 +305,8 @@ TEST(Capture, FailingFfmpegEndsWithAReasonAndLeavesNoFile) {
       {path + "./demo-capture", "ffmpeg failed (exit status 1)"},
       {"./demo-capture --ffmpeg " + (tools / "dies-midway").string(), "(exit status 3)"},
       {"./demo-capture --ffmpeg " + (tools / "fails-at-end").string(), "(exit status 1)"},
+      {"./demo-capture --ffmpeg " + (tools / "trailer-fails").string(),
+       "(exit status 0: Error writing trailer of "},
       {"./demo-capture --ffmpeg " + (tools / "missing").string(), "No such file or directory"},
       {"PATH=" + (tools / "empty").string() + " ./demo-capture",
        "cannot run ffmpeg: No such file or directory (install the ffmpeg package)"},
@@ -472,6 +478,47 @@ TEST(Capture, FailedRunLeavesNoFolderItMade) {
     EXPECT_EQ(run.status, 1) << arguments << ": " << run.output;
     EXPECT_EQ(names_in(out), std::vector<std::string>{}) << arguments;
   }
+  std::filesystem::remove_all(out);
+}
+
+// Files that cannot be written whole (here: beyond a file size limit, with
+// SIGXFSZ ignored, as a full disk would stop them) end the run with one line
+// naming the file and the reason, and leave nothing: no cut-off still, frame
+// or video, and no folder the run made.
+TEST(Capture, WriteErrorsEndTheRunAndLeaveNothing) {
+  const std::filesystem::path out = scratch("write_errors");
+  std::vector<std::pair<std::string, std::string>> runs = {
+      {"--at 13 --out " + (out / "stills").string(),
+       (out / "stills" / "still-013.000.png").string()},
+      {"--fps 1 --png " + (out / "frames").string(), (out / "frames" / "frame-0").string()}};
+  if (on_path("ffmpeg"))
+    runs.push_back({"--fps 1 --video " + (out / "video" / "film.mp4").string(), "film.mp4"});
+  for (const auto& [arguments, file] : runs) {
+    const run_result run = run_command("sh -c 'trap \"\" XFSZ; ulimit -f 2; exec ./demo-capture " +
+                                       arguments + " --size 64x36'");
+    EXPECT_EQ(run.status, 1) << arguments << ": " << run.output;
+    EXPECT_NE(run.output.find(file), std::string::npos) << arguments << ": " << run.output;
+    EXPECT_NE(run.output.find("File too large"), std::string::npos) << run.output;
+    EXPECT_EQ(names_in(out), std::vector<std::string>{}) << arguments;
+  }
+  std::filesystem::remove_all(out);
+}
+
+// PNG frames never mix with those of an earlier run: a folder that holds
+// frame-*.png files is refused before anything is rendered, and left as it is.
+TEST(Capture, PngFramesRefuseAFolderWithEarlierFrames) {
+  const std::filesystem::path out = scratch("earlier_frames");
+  std::ofstream(out / "frame-000007.png") << "earlier";
+  const run_result run =
+      run_command("env -u DISPLAY ./demo-capture --fps 1 --size 32x18 --png " + out.string());
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_EQ(run.output.rfind("demo-capture: cannot use " + out.string() +
+                                 ": it holds frame-*.png files of an earlier run",
+                             0),
+            0u)
+      << run.output;
+  EXPECT_EQ(names_in(out), std::vector<std::string>{"frame-000007.png"});
+  EXPECT_EQ(text_of((out / "frame-000007.png").string()), "earlier");
   std::filesystem::remove_all(out);
 }
 
