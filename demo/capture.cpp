@@ -41,7 +41,8 @@ const char* const usage_text =
     "  --video FILE     render every frame of the film (fades included, 115 s) and encode\n"
     "                   it with ffmpeg: H.264, yuv420p, crf 18; the container follows the\n"
     "                   file's extension (.mp4 if none). Needs an even width and height\n"
-    "  --png DIR        render every frame of the film to DIR/frame-000001.png, ...\n"
+    "  --png DIR        render every frame of the film to DIR/frame-000001.png, ...;\n"
+    "                   DIR must not hold frame-*.png files of an earlier run\n"
     "  --benchmark      time the start-up steps and each pass of the frame at a few\n"
     "                   moments (GPU timer queries), and report the memory held\n"
     "  --size WxH       image size in pixels (default 1920x1080 for --video and --png,\n"
@@ -61,7 +62,8 @@ const char* const usage_text =
     "\n"
     "Stills are named still-SSS.mmm.png after their moments, so they sort in the order\n"
     "of the film. A video is written under a temporary name in the same folder and\n"
-    "renamed when ffmpeg has finished it: a failed or interrupted capture leaves no file.\n"
+    "renamed when ffmpeg has finished it; it never replaces anything but a regular file.\n"
+    "A failed or interrupted capture leaves no file and no folder that it made.\n"
     "Run it where the film's asset files are (the build folder). It needs an X display;\n"
     "without one, run it under xvfb-run.\n";
 
