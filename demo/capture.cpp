@@ -16,10 +16,12 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -41,7 +43,8 @@ const char* const usage_text =
     "  --video FILE     render every frame of the film (fades included, 115 s) and encode\n"
     "                   it with ffmpeg: H.264, yuv420p, crf 18; the container follows the\n"
     "                   file's extension (.mp4 if none). Needs an even width and height\n"
-    "  --png DIR        render every frame of the film to DIR/frame-000001.png, ...\n"
+    "  --png DIR        render every frame of the film to DIR/frame-000001.png, ...;\n"
+    "                   DIR must not hold frame-*.png files of an earlier run\n"
     "  --benchmark      time the start-up steps and each pass of the frame at a few\n"
     "                   moments (GPU timer queries), and report the memory held\n"
     "  --size WxH       image size in pixels (default 1920x1080 for --video and --png,\n"
@@ -61,7 +64,8 @@ const char* const usage_text =
     "\n"
     "Stills are named still-SSS.mmm.png after their moments, so they sort in the order\n"
     "of the film. A video is written under a temporary name in the same folder and\n"
-    "renamed when ffmpeg has finished it: a failed or interrupted capture leaves no file.\n"
+    "renamed when ffmpeg has finished it; it never replaces anything but a regular file.\n"
+    "A failed or interrupted capture leaves no file and no folder that it made.\n"
     "Run it where the film's asset files are (the build folder). It needs an X display;\n"
     "without one, run it under xvfb-run.\n";
 
@@ -135,7 +139,7 @@ capture_options parse_options(int argc, char** argv) {
   }
   if (help) {
     std::fputs(usage_text, stdout);
-    std::exit(0);
+    std::exit(standard_output_written() ? 0 : 1);
   }
   const int modes = !video.empty() + !png.empty() + benchmark;
   if (modes > 1)
@@ -165,12 +169,12 @@ std::string still_name(double moment) {
 
 }  // namespace
 
-bool make_folder(const std::string& path) {
-  std::error_code error;
-  std::filesystem::create_directories(path, error);
-  if (!error) return true;
-  std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", capture_program_name, path.c_str(),
-               error.message().c_str());
+bool standard_output_written() {
+  // A full device or a closed pipe shows up only at the flush, or as the
+  // stream's error flag from an earlier write.
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+  std::fprintf(stderr, "%s: cannot write the standard output: %s\n", capture_program_name,
+               std::strerror(errno));
   return false;
 }
 
@@ -208,6 +212,7 @@ int capture_stills(const capture_options& options) {
   std::vector<double> moments = options.moments;
   std::sort(moments.begin(), moments.end());
 
+  catch_stop_signals();
   if (!make_folder(options.out)) return 1;
   film_layers layers{};
   if (!start_film(options, &layers)) return 1;
@@ -229,14 +234,22 @@ int capture_stills(const capture_options& options) {
     // Moments that fall on the same frame share its image.
     for (; next < moments.size() && film_frame_at(moments[next], options.fps) == frame; ++next) {
       const std::string path = (std::filesystem::path(options.out) / still_name(moments[next]));
+      note_file_made(path);
       if (!film_write_png(path.c_str(), image)) {
-        std::fprintf(stderr, "\n%s: cannot write %s\n", capture_program_name, path.c_str());
+        std::fprintf(stderr, "%s%s: cannot write %s: %s\n", written ? "\n" : "",
+                     capture_program_name, path.c_str(), std::strerror(errno));
         window_terminate();
         return 1;
       }
       ++written;
       std::fprintf(stderr, "\r%s: %d of %zu stills, frame %ld at %.3f s -> %s",
                    capture_program_name, written, moments.size(), frame, TIME, path.c_str());
+    }
+    if (const int stop_signal = stop_signal_caught()) {
+      std::fprintf(stderr, "%s%s: interrupted by %s; no stills written\n", written ? "\n" : "",
+                   capture_program_name, signal_name(stop_signal));
+      window_terminate();
+      return 128 + stop_signal;
     }
   }
   std::fprintf(stderr, "\n");
@@ -250,18 +263,25 @@ int main(int argc, char** argv) {
   if (!system_open_standard_streams()) return 1;
   try {
     const capture_options options = parse_options(argc, argv);
+    int status = 0;
     switch (options.mode) {
       case MODE_VIDEO:
       case MODE_PNG:
-        return capture_film(options);
+        status = capture_film(options);
+        break;
       case MODE_BENCHMARK:
-        return run_benchmark(options);
+        status = run_benchmark(options);
+        break;
       case MODE_STILLS:
+        status = capture_stills(options);
         break;
     }
-    return capture_stills(options);
+    // A failed or interrupted capture leaves no file and no folder it made.
+    if (status != 0) remove_what_was_made();
+    return status;
   } catch (const std::exception& error) {  // out of memory, or a file system error
     std::fprintf(stderr, "%s: %s\n", capture_program_name, error.what());
+    remove_what_was_made();
     return 1;
   }
 }

@@ -3,7 +3,8 @@
 // capture_film.cpp renders the whole film frame by frame (read-back ring,
 // PNG frames, progress); capture_encoder.cpp runs the ffmpeg child that turns
 // the frames into a video, and holds every POSIX-only call of the tool;
-// capture_benchmark.cpp times the start-up and the frame's steps.
+// capture_benchmark.cpp times the start-up and the frame's steps;
+// capture_output.cpp names, checks and cleans up the files it writes.
 #pragma once
 
 #include <cstddef>
@@ -36,8 +37,17 @@ bool open_capture_window(const capture_options& options);
 // open_capture_window, the loaders and film_create; false with a line on
 // stderr, the window closed.
 bool start_film(const capture_options& options, film_layers* layers);
-// Makes a folder and those above it if missing; false with a line on stderr.
+// Makes a folder and those above it if missing, and notes the ones it made;
+// false with a line on stderr (capture_output.cpp).
 bool make_folder(const std::string& path);
+// Notes a file this run has written (or begun to write).
+void note_file_made(const std::string& path);
+// After a failed or interrupted run: removes the files noted and the folders
+// made, those only if empty.
+void remove_what_was_made();
+// Flushes the standard output; false with a line on stderr if anything
+// written to it was lost (a full device, a closed pipe).
+bool standard_output_written();
 // Seconds of a steady clock.
 double seconds_now();
 
@@ -46,16 +56,40 @@ int capture_film(const capture_options& options);
 // --benchmark. Returns the exit status.
 int run_benchmark(const capture_options& options);
 
+// The name ffmpeg writes the video `target` under until it is finished: a
+// hidden name in the same folder with the same extension, marked with `tag`,
+// no longer than the longest legal file name (capture_output.cpp).
+std::string temporary_video_name(const std::string& target, const std::string& tag);
+
 // The ffmpeg child and the files it writes (capture_encoder.cpp).
 struct encoder {
   int pid = -1;
-  int input = -1;         // write end of the pipe to its standard input
-  std::string temporary;  // what ffmpeg writes
-  std::string path;       // what the user asked for, made by renaming temporary
+  int input = -1;          // write end of the pipe to its standard input
+  int errors = -1;         // read end of the pipe from its standard error
+  std::string error_text;  // what it said there (it says only errors)
+  std::string temporary;   // what ffmpeg writes
+  std::string path;        // what the user asked for, made by renaming temporary
 };
 
-// From now on SIGINT and SIGTERM stop the capture (stop_signal_caught) and a
-// dead reader shows up as a write error instead of ending the program.
+// Before anything is rendered: refuses a video target that is not a regular
+// file or nothing (a device, a FIFO, a socket, a folder, a name ending in /,
+// a link: the rename would replace the link), makes its folder, and makes
+// the temporary file empty there, which shows that the folder can be
+// written. Sets child's path and temporary; false with a line on stderr
+// (capture_output.cpp).
+bool prepare_video(const capture_options& options, encoder* child);
+// Before anything is rendered for --png: makes the folder, refuses one that
+// holds frame-*.png files (an earlier run's), and shows that a file can be
+// made there; false with a line on stderr.
+bool prepare_frame_folder(const std::string& folder);
+// Just before the rename: false with a line on stderr if something other than
+// a regular file has taken the video's place.
+bool video_may_replace(const encoder& child);
+
+// From now on every signal that would end the program (SIGINT, SIGTERM,
+// SIGHUP, SIGQUIT, ...; not those ignored when it started, as under nohup)
+// stops the capture instead (stop_signal_caught), and a dead reader shows up
+// as a write error instead of ending the program.
 void catch_stop_signals();
 // The signal that asked the capture to stop, or 0.
 int stop_signal_caught();
@@ -67,8 +101,10 @@ bool start_encoder(const capture_options& options, encoder* child);
 // Hands bytes to the child; false on a write error (errno set) or a stop
 // signal.
 bool encoder_write(encoder* child, const unsigned char* bytes, size_t count);
-// Ends the input, waits for the child, and on success gives the file its
-// name. On failure prints the reason and removes the file.
+// Ends the input, waits for the child, and on success (exit status 0, no
+// error said, the file complete on disk) gives the file its name. On failure prints the reason and
+// removes the file; a stop signal while the child finishes stops it (false, stop_signal_caught
+// set).
 bool finish_encoder(encoder* child, const capture_options& options);
 // After a failed capture: a child that died says why, one still running is
 // stopped, and what it wrote is removed.

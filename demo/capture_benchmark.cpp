@@ -289,5 +289,5 @@ int run_benchmark(const capture_options& options) {
     if (asset.mesh) mesh_line(asset.file, *asset.mesh);
   std::printf("  %-58s %8.2f MiB\n", "total", mib(mesh_total));
   window_terminate();
-  return 0;
+  return standard_output_written() ? 0 : 1;
 }

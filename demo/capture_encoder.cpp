@@ -2,9 +2,12 @@
 // into a video, and the stop signals. Every POSIX-only call of the capture
 // tool (posix_spawn, pipes, waitpid, signals) is in this file.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,12 +21,38 @@
 
 extern char** environ;
 
-// Set by SIGINT and SIGTERM while a video is being made: the frame loop stops
-// and removes the unfinished file.
+// Set by a signal that would end the program while a capture runs: the
+// frame loop stops, and what the run made is removed.
 static volatile sig_atomic_t stop_signal = 0;
 
 static void on_stop_signal(int signal_number) {
   stop_signal = signal_number;
+}
+
+// The signals whose default action ends the program and that come from
+// outside it (a fault such as SIGSEGV is not one of them), with the real-time
+// ones added in stop_signals().
+static const int terminating_signals[] = {
+    SIGHUP,    SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
+    SIGALRM,   SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+
+// The signals catch_stop_signals caught: the child gets them back at their
+// defaults; one ignored stays ignored for it too.
+static sigset_t caught_signals;
+
+static sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int number : terminating_signals) sigaddset(&set, number);
+  for (int number = SIGRTMIN; number <= SIGRTMAX; ++number) sigaddset(&set, number);
+  return set;
 }
 
 void catch_stop_signals() {
@@ -32,8 +61,15 @@ void catch_stop_signals() {
   struct sigaction action {};
   action.sa_handler = on_stop_signal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  const sigset_t set = stop_signals();
+  sigemptyset(&caught_signals);
+  for (int number = 1; number < NSIG; ++number) {
+    if (sigismember(&set, number) != 1) continue;
+    // One ignored at the start stays ignored (nohup, a shell's trap '').
+    struct sigaction before {};
+    if (sigaction(number, nullptr, &before) != 0 || before.sa_handler == SIG_IGN) continue;
+    if (sigaction(number, &action, nullptr) == 0) sigaddset(&caught_signals, number);
+  }
 }
 
 int stop_signal_caught() {
@@ -44,28 +80,21 @@ const char* signal_name(int signal_number) {
   return strsignal(signal_number);
 }
 
-static std::string temporary_name(const std::filesystem::path& path) {
-  // Same folder, so that the final rename cannot cross file systems; same
-  // extension, so that ffmpeg picks the same container.
-  const std::string name = "." + path.stem().string() + ".partial-" + std::to_string(getpid()) +
-                           path.extension().string();
-  return (path.parent_path() / name).string();
-}
-
 bool start_encoder(const capture_options& options, encoder* child) {
-  const std::filesystem::path path(options.target);
-  if (!path.parent_path().empty() && !make_folder(path.parent_path().string())) return false;
-  child->path = options.target;
-  child->temporary = temporary_name(path);
+  // ffmpeg's -y overwrites the empty temporary file prepare_video made.
+  const std::filesystem::path path(child->path);
 
   char size[32], rate[32];
   std::snprintf(size, sizeof size, "%dx%d", options.width, options.height);
   std::snprintf(rate, sizeof rate, "%.9g", options.fps);
+  // -xerror: an error while writing (a full disk at the trailer, say) ends
+  // it with a non-zero status instead of 0; at -loglevel error whatever it
+  // prints on stderr is an error, which the capture reads too.
   std::vector<std::string> arguments = {
-      options.ffmpeg, "-hide_banner", "-loglevel", "error",   "-y",         "-f",   "rawvideo",
-      "-pix_fmt",     "rgb24",        "-s",        size,      "-framerate", rate,   "-i",
-      "pipe:0",       "-c:v",         "libx264",   "-preset", "medium",     "-crf", "18",
-      "-pix_fmt",     "yuv420p",      "-r",        rate};
+      options.ffmpeg, "-hide_banner", "-loglevel", "error",   "-xerror", "-y",         "-f",
+      "rawvideo",     "-pix_fmt",     "rgb24",     "-s",      size,      "-framerate", rate,
+      "-i",           "pipe:0",       "-c:v",      "libx264", "-preset", "medium",     "-crf",
+      "18",           "-pix_fmt",     "yuv420p",   "-r",      rate};
   if (path.extension().empty()) {
     arguments.push_back("-f");
     arguments.push_back("mp4");
@@ -79,10 +108,17 @@ bool start_encoder(const capture_options& options, encoder* child) {
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
-  int pipe_ends[2];
+  int pipe_ends[2], error_ends[2];
   if (pipe2(pipe_ends, O_CLOEXEC) != 0) {
     std::fprintf(stderr, "%s: cannot make a pipe to ffmpeg: %s\n", capture_program_name,
                  std::strerror(errno));
+    return false;
+  }
+  if (pipe2(error_ends, O_CLOEXEC) != 0) {
+    std::fprintf(stderr, "%s: cannot make a pipe from ffmpeg: %s\n", capture_program_name,
+                 std::strerror(errno));
+    close(pipe_ends[0]);
+    close(pipe_ends[1]);
     return false;
   }
   // The child gets the read end as its standard input, default signal
@@ -91,13 +127,11 @@ bool start_encoder(const capture_options& options, encoder* child) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_ends[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, error_ends[1], STDERR_FILENO);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
+  sigset_t defaults = caught_signals;
   sigaddset(&defaults, SIGPIPE);
-  sigaddset(&defaults, SIGINT);
-  sigaddset(&defaults, SIGTERM);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setpgroup(&attributes, 0);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
@@ -109,8 +143,10 @@ bool start_encoder(const capture_options& options, encoder* child) {
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   close(pipe_ends[0]);
+  close(error_ends[1]);
   if (result != 0) {
     close(pipe_ends[1]);
+    close(error_ends[0]);
     child->pid = -1;
     std::fprintf(stderr, "%s: cannot run %s: %s%s\n", capture_program_name, options.ffmpeg.c_str(),
                  std::strerror(result),
@@ -119,18 +155,61 @@ bool start_encoder(const capture_options& options, encoder* child) {
   }
   child->pid = pid;
   child->input = pipe_ends[1];
+  child->errors = error_ends[0];
+  // Frames are written only as far as the pipe takes them, so that the
+  // capture can read the child's errors while it waits (encoder_write).
+  fcntl(child->input, F_SETFL, fcntl(child->input, F_GETFL) | O_NONBLOCK);
   return true;
 }
 
-// How the child ended, for an error line; empty if it exited with status 0.
-static std::string wait_for(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0)
-    if (errno != EINTR) return std::string("cannot wait for it: ") + std::strerror(errno);
+// Reads what the child says on its standard error, keeping the first few
+// kilobytes; at its end the pipe is closed.
+static void read_errors(encoder* child) {
+  char buffer[4096];
+  const ssize_t count = read(child->errors, buffer, sizeof buffer);
+  if (count < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (count <= 0) {
+    close(child->errors);
+    child->errors = -1;
+    return;
+  }
+  if (child->error_text.size() < 16384)
+    child->error_text.append(buffer, static_cast<size_t>(count));
+}
+
+// Reads the child's standard error to its end (the child has finished or
+// died); false if a stop signal came first.
+static bool read_errors_to_end(encoder* child) {
+  while (child->errors >= 0) {
+    if (stop_signal) return false;
+    pollfd polled{child->errors, POLLIN, 0};
+    if (poll(&polled, 1, 250) > 0) read_errors(child);
+  }
+  return !stop_signal;
+}
+
+// The first line the child said, or "".
+static std::string first_error(const encoder& child) {
+  const std::string& text = child.error_text;
+  const size_t start = text.find_first_not_of(" \t\r\n");
+  if (start == std::string::npos) return "";
+  return text.substr(start, text.find_first_of("\r\n", start) - start);
+}
+
+// How a child ended, for an error line; empty if it exited with status 0.
+static std::string how_it_ended(int status) {
   if (WIFEXITED(status))
     return WEXITSTATUS(status) == 0 ? "" : "exit status " + std::to_string(WEXITSTATUS(status));
   if (WIFSIGNALED(status)) return std::string("killed by signal ") + strsignal(WTERMSIG(status));
   return "stopped";
+}
+
+// Waits for the child; how it ended.
+static std::string wait_for(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) return std::string("cannot wait for it: ") + std::strerror(errno);
+  return how_it_ended(status);
 }
 
 void abandon_encoder(encoder* child, const capture_options& options) {
@@ -138,14 +217,20 @@ void abandon_encoder(encoder* child, const capture_options& options) {
   if (!stop_signal && child->input >= 0) {
     close(child->input);
     child->input = -1;
-    const std::string ended = wait_for(child->pid);
-    child->pid = -1;
-    if (!ended.empty())
-      std::fprintf(stderr, "%s: %s failed (%s); %s not written\n", capture_program_name,
-                   options.ffmpeg.c_str(), ended.c_str(), options.target.c_str());
+    if (read_errors_to_end(child)) {
+      std::string ended = wait_for(child->pid);
+      child->pid = -1;
+      if (ended.empty()) ended = "exit status 0";
+      const std::string said = first_error(*child);
+      std::fprintf(stderr, "%s: %s failed (%s%s%s); %s not written\n", capture_program_name,
+                   options.ffmpeg.c_str(), ended.c_str(), said.empty() ? "" : ": ", said.c_str(),
+                   options.target.c_str());
+    }
   }
   if (child->input >= 0) close(child->input);
   child->input = -1;
+  if (child->errors >= 0) close(child->errors);
+  child->errors = -1;
   if (child->pid > 0) {
     kill(child->pid, SIGTERM);
     wait_for(child->pid);
@@ -157,11 +242,56 @@ void abandon_encoder(encoder* child, const capture_options& options) {
 bool finish_encoder(encoder* child, const capture_options& options) {
   close(child->input);
   child->input = -1;
-  const std::string ended = wait_for(child->pid);
+  // ffmpeg may take a while to finish the file: a stop signal meanwhile stops
+  // it and the capture, as it would during the frames.
+  int status = 0;
+  pid_t done = 0;
+  if (!read_errors_to_end(child)) {
+    abandon_encoder(child, options);
+    return false;
+  }
+  while (!stop_signal && (done = waitpid(child->pid, &status, WNOHANG)) == 0) {
+    const timespec pause{0, 20 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+  }
+  if (stop_signal && done == 0) {
+    abandon_encoder(child, options);
+    return false;
+  }
+  const std::string ended = done == child->pid ? how_it_ended(status) : wait_for(child->pid);
   child->pid = -1;
-  if (!ended.empty()) {
-    std::fprintf(stderr, "%s: %s failed (%s); %s not written\n", capture_program_name,
-                 options.ffmpeg.c_str(), ended.c_str(), child->path.c_str());
+  if (stop_signal) {
+    std::remove(child->temporary.c_str());
+    return false;
+  }
+  // ffmpeg 5.1 exits with status 0 after "Error writing trailer ...: No
+  // space left on device" unless told -xerror; an error it said counts as a
+  // failure either way.
+  const std::string said = first_error(*child);
+  if (!ended.empty() || !said.empty()) {
+    std::fprintf(stderr, "%s: %s failed (%s%s%s); %s not written\n", capture_program_name,
+                 options.ffmpeg.c_str(), ended.empty() ? "exit status 0" : ended.c_str(),
+                 said.empty() ? "" : ": ", said.c_str(), child->path.c_str());
+    std::remove(child->temporary.c_str());
+    return false;
+  }
+  // The file must be on the disk whole: a write the system delayed can still
+  // fail here, and an encoder that wrote nothing has not made a video.
+  const int file = open(child->temporary.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat facts {};
+  std::string fault;
+  if (file < 0 || fstat(file, &facts) != 0 || fsync(file) != 0)
+    fault = std::strerror(errno);
+  else if (facts.st_size == 0)
+    fault = options.ffmpeg + " wrote nothing";
+  if (file >= 0) close(file);
+  if (!fault.empty()) {
+    std::fprintf(stderr, "%s: cannot write %s: %s\n", capture_program_name, child->path.c_str(),
+                 fault.c_str());
+    std::remove(child->temporary.c_str());
+    return false;
+  }
+  if (!video_may_replace(*child)) {
     std::remove(child->temporary.c_str());
     return false;
   }
@@ -175,11 +305,17 @@ bool finish_encoder(encoder* child, const capture_options& options) {
 }
 
 bool encoder_write(encoder* child, const unsigned char* bytes, size_t count) {
-  const int fd = child->input;
   while (count > 0) {
-    const ssize_t written = write(fd, bytes, count);
+    pollfd polled[2] = {{child->input, POLLOUT, 0}, {child->errors, POLLIN, 0}};
+    const int ready = poll(polled, child->errors >= 0 ? 2 : 1, 250);
+    if (stop_signal) return false;
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) continue;
+    if (child->errors >= 0 && polled[1].revents) read_errors(child);
+    if (!polled[0].revents) continue;
+    const ssize_t written = write(child->input, bytes, count);
     if (written < 0) {
-      if (errno == EINTR && !stop_signal) continue;
+      if (errno == EINTR || errno == EAGAIN) continue;
       return false;
     }
     bytes += written;

@@ -142,21 +142,20 @@ bool emit_frame(frame_sink* sink, const unsigned char* rgba, long number) {
   const double start = seconds_now();
   bool written;
   if (sink->child) {
+    // A child that stops reading is asked why by abandon_encoder, which says
+    // it in the one line of the failure.
     written = encoder_write(sink->child, sink->rgb.data(), sink->rgb.size());
-    if (!written && !stop_signal_caught()) {
-      const int error = errno;
-      end_progress();
-      std::fprintf(stderr, "%s: %s stopped reading frames (%s)\n", capture_program_name,
-                   options.ffmpeg.c_str(), std::strerror(error));
-    }
   } else {
     char name[32];
     std::snprintf(name, sizeof name, "frame-%06ld.png", number);
     const std::string path = (std::filesystem::path(options.target) / name).string();
+    note_file_made(path);
     written = write_rgb_png(path.c_str(), options.width, options.height, sink->rgb.data());
     if (!written) {
+      const int error = errno;
       end_progress();
-      std::fprintf(stderr, "%s: cannot write %s\n", capture_program_name, path.c_str());
+      std::fprintf(stderr, "%s: cannot write %s: %s\n", capture_program_name, path.c_str(),
+                   std::strerror(error));
     }
   }
   sink->write_seconds += seconds_now() - start;
@@ -166,17 +165,18 @@ bool emit_frame(frame_sink* sink, const unsigned char* rgba, long number) {
 }  // namespace
 
 int capture_film(const capture_options& options) {
+  // What was made before a failure is removed by the caller
+  // (remove_what_was_made).
   encoder child;
-  if (options.mode == MODE_PNG && !make_folder(options.target)) return 1;
+  catch_stop_signals();
+  if (options.mode == MODE_PNG && !prepare_frame_folder(options.target)) return 1;
+  if (options.mode == MODE_VIDEO && !prepare_video(options, &child)) return 1;
   film_layers layers{};
   if (!start_film(options, &layers)) return 1;
 
-  if (options.mode == MODE_VIDEO) {
-    catch_stop_signals();
-    if (!start_encoder(options, &child)) {
-      window_terminate();
-      return 1;
-    }
+  if (options.mode == MODE_VIDEO && !start_encoder(options, &child)) {
+    window_terminate();
+    return 1;
   }
   frame_sink sink{&options, options.mode == MODE_VIDEO ? &child : nullptr, {}, 0};
   frame_reader reader{};
@@ -230,11 +230,18 @@ int capture_film(const capture_options& options) {
     if (stop_signal)
       std::fprintf(stderr, "%s: interrupted by %s; %s not written\n", capture_program_name,
                    signal_name(stop_signal),
-                   options.mode == MODE_VIDEO ? options.target.c_str() : "the rest");
+                   options.mode == MODE_VIDEO ? options.target.c_str() : "no frames");
     if (options.mode == MODE_VIDEO) abandon_encoder(&child, options);
     return stop_signal ? 128 + stop_signal : 1;
   }
-  if (options.mode == MODE_VIDEO && !finish_encoder(&child, options)) return 1;
+  if (options.mode == MODE_VIDEO && !finish_encoder(&child, options)) {
+    const int stop_signal = stop_signal_caught();
+    if (!stop_signal) return 1;
+    std::fprintf(stderr, "%s: interrupted by %s while %s finished; %s not written\n",
+                 capture_program_name, signal_name(stop_signal), options.ffmpeg.c_str(),
+                 options.target.c_str());
+    return 128 + stop_signal;
+  }
   std::fprintf(stderr,
                "%s: %ld frames of %d x %d in %s: %.2f frames per second (read-back %s: %.1f ms "
                "per frame reading, %.1f ms handing over)\n",

@@ -125,9 +125,10 @@ void film_step_to(script_state* script, long from, long to, double fps);
 long film_seek(script_state* script, double moment, double fps);
 
 // Writes an image as an 8-bit RGB PNG, top row first, values clamped to 0..1.
-// Returns false if the file cannot be written.
+// Returns false if the file cannot be written completely (a full disk
+// included), with errno saying why and the cut-off file removed.
 bool film_write_png(const char* path, film_image image);
-// Writes 8-bit RGB pixels, top row first, as a PNG; false if it cannot.
+// Writes 8-bit RGB pixels, top row first, as a PNG; false as film_write_png.
 bool write_rgb_png(const char* path, int width, int height, const unsigned char* rgb);
 
 // When set, film_create and film_frame call hook(step, user) after each of

@@ -1,5 +1,9 @@
 // png.cpp: the film's images written as PNG files, for the capture tool and
 // the tests.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 #include "demo/film.h"
@@ -9,11 +13,46 @@
 #include <stb_image_write.h>
 
 bool write_rgb_png(const char* path, int width, int height, const unsigned char* rgb) {
-  if (width <= 0 || height <= 0) return false;
-  return stbi_write_png(path, width, height, 3, rgb, width * 3) != 0;
+  if (width <= 0 || height <= 0) {
+    errno = EINVAL;
+    return false;
+  }
+  // Encoded in memory, then written with every write and the close checked:
+  // a full disk shows up at any of them, often only at the close.
+  int size = 0;
+  unsigned char* png = stbi_write_png_to_mem(rgb, width * 3, width, height, 3, &size);
+  if (!png) {
+    errno = ENOMEM;
+    return false;
+  }
+  FILE* file = std::fopen(path, "wb");
+  if (!file) {
+    const int fault = errno;
+    std::free(png);
+    errno = fault;
+    return false;
+  }
+  const bool written =
+      std::fwrite(png, 1, static_cast<size_t>(size), file) == static_cast<size_t>(size);
+  int fault = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (written && !closed) fault = errno;
+  std::free(png);
+  if (written && closed) return true;
+  // What was written is cut off: removed, unless the name stands for
+  // something other than a regular file (a device given as the path).
+  std::error_code ignored;
+  if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ignored)))
+    std::filesystem::remove(path, ignored);
+  errno = fault;
+  return false;
 }
 
 bool film_write_png(const char* path, film_image image) {
+  if (image.width == 0 || image.height == 0) {
+    errno = EINVAL;
+    return false;
+  }
   const int width = static_cast<int>(image.width);
   const int height = static_cast<int>(image.height);
   std::vector<float> pixels(static_cast<size_t>(width) * height * 4);
@@ -31,5 +70,10 @@ bool film_write_png(const char* path, film_image image) {
         rgb[(static_cast<size_t>(y) * width + x) * 3 + c] =
             static_cast<unsigned char>(v * 255.0f + 0.5f);
       }
-  return write_rgb_png(path, width, height, rgb.data());
+  const bool written = write_rgb_png(path, width, height, rgb.data());
+  const int fault = errno;
+  rgb = {};
+  pixels = {};
+  errno = fault;  // for the caller's error line
+  return written;
 }

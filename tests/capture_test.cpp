@@ -3,7 +3,10 @@
 // fails. Runs the program built next to the film.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +48,14 @@ std::vector<std::string> names_in(const std::filesystem::path& folder) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// The text of a file, empty if it cannot be read.
+std::string text_of(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
 }
 
 // An executable shell script.
@@ -196,6 +207,18 @@ TEST(Capture, EveryOptionTheHelpNamesIsAccepted) {
   }
 }
 
+// Text that cannot be written is an error, not a silent success.
+TEST(Capture, HelpAndBenchmarkToAFullDeviceFail) {
+  for (const char* arguments : {"--help", "--benchmark --size 64x36"}) {
+    const run_result run =
+        run_command(std::string("(./demo-capture ") + arguments + " >/dev/full)");
+    EXPECT_EQ(run.status, 1) << arguments << ": " << run.output;
+    EXPECT_NE(run.output.find("demo-capture: cannot write the standard output: No space left"),
+              std::string::npos)
+        << arguments << ": " << run.output;
+  }
+}
+
 TEST(Capture, PngFramesAreTheWholeFilmWithItsFades) {
   const std::filesystem::path out = scratch("png");
   const run_result run =
@@ -245,6 +268,10 @@ TEST(Capture, FailingFfmpegEndsWithAReasonAndLeavesNoFile) {
   write_script(tools / "dies-midway",
                "for a; do last=$a; done\nhead -c 3000 > \"$last\"\nexit 3\n");
   write_script(tools / "fails-at-end", "for a; do last=$a; done\ncat > \"$last\"\nexit 1\n");
+  // As ffmpeg 5.1 does on a full disk: an error on stderr, and status 0.
+  write_script(tools / "trailer-fails",
+               "for a; do last=$a; done\ncat > \"$last\"\n"
+               "echo \"Error writing trailer of $last: No space left on device\" >&2\n");
   const std::string path = "PATH=" + tools.string() + ":$PATH ";
   const struct {
     std::string command;
@@ -253,6 +280,8 @@ TEST(Capture, FailingFfmpegEndsWithAReasonAndLeavesNoFile) {
       {path + "./demo-capture", "ffmpeg failed (exit status 1)"},
       {"./demo-capture --ffmpeg " + (tools / "dies-midway").string(), "(exit status 3)"},
       {"./demo-capture --ffmpeg " + (tools / "fails-at-end").string(), "(exit status 1)"},
+      {"./demo-capture --ffmpeg " + (tools / "trailer-fails").string(),
+       "(exit status 0: Error writing trailer of "},
       {"./demo-capture --ffmpeg " + (tools / "missing").string(), "No such file or directory"},
       {"PATH=" + (tools / "empty").string() + " ./demo-capture",
        "cannot run ffmpeg: No such file or directory (install the ffmpeg package)"},
@@ -271,41 +300,200 @@ TEST(Capture, FailingFfmpegEndsWithAReasonAndLeavesNoFile) {
   std::filesystem::remove_all(tools);
 }
 
+// A video never takes the place of anything but a regular file: a device, a
+// FIFO, a socket or a folder, a name ending in / and a folder that cannot be
+// written are refused before anything is rendered (here: before the missing
+// display would be noticed), and are left as they were.
+TEST(Capture, VideoRefusesWhatIsNotAFileBeforeRendering) {
+  const std::filesystem::path out = scratch("targets");
+  write_script(out / "encoder", "for a; do last=$a; done\ncat > \"$last\"\n");
+  std::filesystem::create_directories(out / "folder");
+  ASSERT_EQ(mkfifo((out / "fifo").c_str(), 0644), 0);
+  const int unix_socket = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (out / "socket").c_str());
+  ASSERT_EQ(bind(unix_socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  std::vector<std::string> targets = {(out / "folder").string(),        (out / "fifo").string(),
+                                      (out / "socket").string(),        (out / "new/").string(),
+                                      (out / "folder" / "..").string(), "/proc/capture_test.mp4"};
+  // A device node of its own (the null device's numbers), where one can be made.
+  if (mknod((out / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+    targets.push_back((out / "null").string());
+  // A link, even to a regular file: the rename would replace the link.
+  std::ofstream(out / "file") << "kept";
+  std::filesystem::create_symlink(out / "file", out / "link");
+  targets.push_back((out / "link").string());
+  const std::vector<std::string> before = names_in(out);
+  for (const std::string& target : targets) {
+    const run_result run =
+        run_command("env -u DISPLAY ./demo-capture --size 32x18 --fps 1 --ffmpeg " +
+                    (out / "encoder").string() + " --video " + target);
+    EXPECT_EQ(run.status, 1) << target << ": " << run.output;
+    EXPECT_EQ(run.output.rfind("demo-capture: cannot use " + target + ": ", 0), 0u)
+        << target << ": " << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+  }
+  EXPECT_EQ(names_in(out), before);
+  EXPECT_EQ(names_in(out / "folder"), std::vector<std::string>{});
+  struct stat node {};
+  EXPECT_TRUE(stat((out / "fifo").c_str(), &node) == 0 && S_ISFIFO(node.st_mode));
+  EXPECT_TRUE(stat((out / "socket").c_str(), &node) == 0 && S_ISSOCK(node.st_mode));
+  EXPECT_TRUE(std::filesystem::is_symlink(out / "link"));
+  EXPECT_EQ(text_of((out / "file").string()), "kept");
+  if (targets.size() > 7) {
+    EXPECT_TRUE(stat((out / "null").c_str(), &node) == 0 && S_ISCHR(node.st_mode));
+  }
+  close(unix_socket);
+  std::filesystem::remove_all(out);
+}
+
+// Any name the file system accepts is a name the video can have, however
+// long, in one-byte or in multi-byte characters.
+TEST(Capture, VideoTakesTheLongestLegalName) {
+  const std::filesystem::path out = scratch("long_names");
+  write_script(out / "encoder", "for a; do last=$a; done\ncat > \"$last\"\n");
+  std::filesystem::create_directories(out / "videos");
+  std::string accented;
+  for (int i = 0; i < 125; ++i) accented += "\xc3\xa9";  // 250 bytes
+  for (const std::string& name : {std::string(251, 'a') + ".mp4", accented + ".mkv"}) {
+    ASSERT_LE(name.size(), 255u);
+    const std::filesystem::path video = out / "videos" / name;
+    const run_result run = run_capture("--video '" + video.string() + "' --size 32x18 --fps 1 " +
+                                       "--ffmpeg " + (out / "encoder").string());
+    EXPECT_EQ(run.status, 0) << name.size() << " bytes: " << run.output;
+    EXPECT_EQ(names_in(out / "videos"), std::vector<std::string>{name}) << run.output;
+    std::filesystem::remove(video);
+  }
+  std::filesystem::remove_all(out);
+}
+
+// Runs demo-capture with `arguments` (split at spaces) and stderr in `log`,
+// sends it `signal_number` once `wanted` shows in the log, and returns its
+// wait status (-1 if `wanted` never showed).
+int signal_capture(const std::string& arguments, const std::string& log, const char* wanted,
+                   int signal_number) {
+  std::vector<std::string> words{"demo-capture"};
+  std::istringstream split(arguments);
+  for (std::string word; split >> word;) words.push_back(word);
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    freopen(log.c_str(), "w", stderr);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execv("./demo-capture", argv.data());
+    _exit(127);
+  }
+  bool seen = false;
+  for (int i = 0; i < 600 && !seen; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    seen = text_of(log).find(wanted) != std::string::npos;
+  }
+  kill(pid, seen ? signal_number : SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return seen ? status : -1;
+}
+
+// Every signal that would end the program stops the capture the same way:
+// ffmpeg stopped, no file left, not even a folder it made, status 128 +
+// the signal.
 TEST(Capture, TerminatedVideoLeavesNoFile) {
   const std::filesystem::path out = scratch("terminated");
   write_script(out / "encoder", "for a; do last=$a; done\ncat > \"$last\"\n");
   std::filesystem::create_directories(out / "videos");
   const std::string log = (out / "log.txt").string();
-  const std::string encoder = (out / "encoder").string();
-  const std::string video = (out / "videos" / "film.mp4").string();
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    freopen(log.c_str(), "w", stderr);
-    execl("./demo-capture", "demo-capture", "--video", video.c_str(), "--size", "64x36", "--ffmpeg",
-          encoder.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+  const std::string video = (out / "videos" / "new" / "film.mp4").string();
+  for (int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1}) {
+    const int status =
+        signal_capture("--video " + video + " --size 64x36 --ffmpeg " + (out / "encoder").string(),
+                       log, "frames/s", signal_number);
+    const std::string text = text_of(log);
+    ASSERT_TRUE(WIFEXITED(status)) << strsignal(signal_number) << ": " << text;
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal_number) << text;
+    EXPECT_NE(text.find("interrupted"), std::string::npos) << text;
+    EXPECT_EQ(names_in(out / "videos"), std::vector<std::string>{}) << strsignal(signal_number);
   }
-  // Wait until frames flow to the encoder, then ask the capture to stop.
-  bool flowing = false;
-  for (int i = 0; i < 600 && !flowing; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    std::ifstream file(log);
-    std::stringstream text;
-    text << file.rdbuf();
-    flowing = text.str().find("frames/s") != std::string::npos;
-  }
-  kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  std::ifstream file(log);
-  std::stringstream text;
-  text << file.rdbuf();
-  EXPECT_TRUE(flowing) << text.str();
-  ASSERT_TRUE(WIFEXITED(status)) << text.str();
-  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM) << text.str();
-  EXPECT_NE(text.str().find("interrupted"), std::string::npos) << text.str();
+  std::filesystem::remove_all(out);
+}
+
+// Ctrl-C while ffmpeg finishes the file (here: an encoder that takes 20 s
+// after its input ends) stops it at once and leaves no file.
+TEST(Capture, InterruptWhileTheEncoderFinishesLeavesNoFile) {
+  const std::filesystem::path out = scratch("finishing");
+  write_script(out / "encoder", "for a; do last=$a; done\ncat > \"$last\"\nexec sleep 20\n");
+  std::filesystem::create_directories(out / "videos");
+  const std::string log = (out / "log.txt").string();
+  const auto start = std::chrono::steady_clock::now();
+  const int status =
+      signal_capture("--video " + (out / "videos" / "film.mp4").string() +
+                         " --size 32x18 --fps 1 --ffmpeg " + (out / "encoder").string(),
+                     log, "115/115 frames", SIGINT);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const std::string text = text_of(log);
+  ASSERT_TRUE(WIFEXITED(status)) << text;
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT) << text;
+  EXPECT_NE(text.find("interrupted by Interrupt while"), std::string::npos) << text;
+  EXPECT_LT(seconds, 15) << text;
   EXPECT_EQ(names_in(out / "videos"), std::vector<std::string>{});
+  std::filesystem::remove_all(out);
+}
+
+// A run that fails (here: without a display) removes the folders it made for
+// its output, and only those.
+TEST(Capture, FailedRunLeavesNoFolderItMade) {
+  const std::filesystem::path out = scratch("folders");
+  for (const std::string& arguments :
+       {"--out " + (out / "a" / "b").string(), "--png " + (out / "c" / "d").string(),
+        "--video " + (out / "e" / "f" / "film.mp4").string()}) {
+    const run_result run = run_command("env -u DISPLAY ./demo-capture " + arguments);
+    EXPECT_EQ(run.status, 1) << arguments << ": " << run.output;
+    EXPECT_EQ(names_in(out), std::vector<std::string>{}) << arguments;
+  }
+  std::filesystem::remove_all(out);
+}
+
+// Files that cannot be written whole (here: beyond a file size limit, with
+// SIGXFSZ ignored, as a full disk would stop them) end the run with one line
+// naming the file and the reason, and leave nothing: no cut-off still, frame
+// or video, and no folder the run made.
+TEST(Capture, WriteErrorsEndTheRunAndLeaveNothing) {
+  const std::filesystem::path out = scratch("write_errors");
+  std::vector<std::pair<std::string, std::string>> runs = {
+      {"--at 13 --out " + (out / "stills").string(),
+       (out / "stills" / "still-013.000.png").string()},
+      {"--fps 1 --png " + (out / "frames").string(), (out / "frames" / "frame-0").string()}};
+  if (on_path("ffmpeg"))
+    runs.push_back({"--fps 1 --video " + (out / "video" / "film.mp4").string(), "film.mp4"});
+  for (const auto& [arguments, file] : runs) {
+    const run_result run = run_command("sh -c 'trap \"\" XFSZ; ulimit -f 2; exec ./demo-capture " +
+                                       arguments + " --size 64x36'");
+    EXPECT_EQ(run.status, 1) << arguments << ": " << run.output;
+    EXPECT_NE(run.output.find(file), std::string::npos) << arguments << ": " << run.output;
+    EXPECT_NE(run.output.find("File too large"), std::string::npos) << run.output;
+    EXPECT_EQ(names_in(out), std::vector<std::string>{}) << arguments;
+  }
+  std::filesystem::remove_all(out);
+}
+
+// PNG frames never mix with those of an earlier run: a folder that holds
+// frame-*.png files is refused before anything is rendered, and left as it is.
+TEST(Capture, PngFramesRefuseAFolderWithEarlierFrames) {
+  const std::filesystem::path out = scratch("earlier_frames");
+  std::ofstream(out / "frame-000007.png") << "earlier";
+  const run_result run =
+      run_command("env -u DISPLAY ./demo-capture --fps 1 --size 32x18 --png " + out.string());
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_EQ(run.output.rfind("demo-capture: cannot use " + out.string() +
+                                 ": it holds frame-*.png files of an earlier run",
+                             0),
+            0u)
+      << run.output;
+  EXPECT_EQ(names_in(out), std::vector<std::string>{"frame-000007.png"});
+  EXPECT_EQ(text_of((out / "frame-000007.png").string()), "earlier");
   std::filesystem::remove_all(out);
 }
 

@@ -1,0 +1,189 @@
+// capture_output.cpp: the files and folders demo-capture writes, in
+// system-neutral code: the checks of the video's target before anything is
+// rendered, its temporary name, the guard before the final rename, and the
+// record of what a run has made, removed when it fails.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "demo/capture.h"
+
+namespace {
+
+// What this run has made: removed after a failure or an interruption.
+struct made_record {
+  std::vector<std::string> folders;  // outermost first
+  std::vector<std::string> files;
+} made;
+
+// The longest file name (one path component) the file systems in use accept,
+// in bytes.
+const size_t longest_name = 255;
+
+// text cut to at most `bytes` bytes, never inside a UTF-8 sequence.
+std::string cut_to(const std::string& text, size_t bytes) {
+  if (text.size() <= bytes) return text;
+  size_t end = bytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+// What a file system entry is, for an error line.
+const char* kind_of(std::filesystem::file_type type) {
+  switch (type) {
+    case std::filesystem::file_type::directory:
+      return "a folder";
+    case std::filesystem::file_type::character:
+      return "a character device";
+    case std::filesystem::file_type::block:
+      return "a block device";
+    case std::filesystem::file_type::fifo:
+      return "a FIFO";
+    case std::filesystem::file_type::socket:
+      return "a socket";
+    case std::filesystem::file_type::symlink:
+      return "a link";
+    default:
+      return "a special file";
+  }
+}
+
+// Why the video may not take the place of `path`, or "" when it may: only a
+// regular file or nothing is ever replaced; a link is not followed, the
+// rename would replace the link itself (/dev/stdout is one).
+std::string cannot_replace(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+  if (status.type() == std::filesystem::file_type::not_found) return "";
+  if (error) return error.message();
+  if (status.type() == std::filesystem::file_type::regular) return "";
+  return std::string("it is ") + kind_of(status.type()) + ", not a regular file";
+}
+
+bool refuse(const std::string& path, const std::string& reason) {
+  std::fprintf(stderr, "%s: cannot use %s: %s\n", capture_program_name, path.c_str(),
+               reason.c_str());
+  return false;
+}
+
+}  // namespace
+
+bool make_folder(const std::string& path) {
+  // The folders missing between the first one that exists and path, made one
+  // by one so that each is noted.
+  std::vector<std::filesystem::path> missing;
+  std::error_code error;
+  for (std::filesystem::path folder = path; !folder.empty() && folder != folder.root_path();
+       folder = folder.parent_path()) {
+    if (std::filesystem::exists(std::filesystem::symlink_status(folder, error))) break;
+    if (folder.filename().empty()) continue;  // a trailing "/"
+    missing.push_back(folder);
+  }
+  for (auto folder = missing.rbegin(); folder != missing.rend() && !error; ++folder)
+    if (std::filesystem::create_directory(*folder, error)) made.folders.push_back(folder->string());
+  if (!error && !std::filesystem::is_directory(path, error) && !error)
+    error = std::make_error_code(std::errc::not_a_directory);
+  if (!error) return true;
+  std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", capture_program_name, path.c_str(),
+               error.message().c_str());
+  return false;
+}
+
+void note_file_made(const std::string& path) {
+  made.files.push_back(path);
+}
+
+void remove_what_was_made() {
+  std::error_code ignored;
+  for (const std::string& file : made.files) std::filesystem::remove(file, ignored);
+  for (auto folder = made.folders.rbegin(); folder != made.folders.rend(); ++folder)
+    std::filesystem::remove(*folder, ignored);  // only if empty
+  made = {};
+}
+
+bool prepare_video(const capture_options& options, encoder* child) {
+  const std::string& target = options.target;
+  const std::filesystem::path path(target);
+  if (target.back() == '/' || path.filename() == "." || path.filename() == "..")
+    return refuse(target, "it names a folder, not a file");
+  const std::string reason = cannot_replace(target);
+  if (!reason.empty()) return refuse(target, reason);
+  child->path = target;
+  const std::filesystem::path folder = std::filesystem::path(child->path).parent_path();
+  if (!folder.empty() && !make_folder(folder.string())) return false;
+  // The temporary file is made now, empty, under a name no other file has:
+  // this proves that the folder can be written before anything is rendered.
+  std::random_device random;
+  const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string tag;
+    for (int i = 0; i < 6; ++i) tag += letters[random() % 36];
+    child->temporary = temporary_video_name(child->path, tag);
+    FILE* file = std::fopen(child->temporary.c_str(), "wx");
+    if (file) {
+      note_file_made(child->temporary);
+      if (std::fclose(file) == 0) return true;
+      const int fault = errno;
+      std::remove(child->temporary.c_str());
+      errno = fault;
+    }
+    if (errno != EEXIST) break;
+  }
+  const std::string reason_text = std::strerror(errno);
+  child->temporary.clear();
+  return refuse(target, "cannot make a file in " +
+                            (folder.empty() ? std::string(".") : folder.string()) + ": " +
+                            reason_text);
+}
+
+bool prepare_frame_folder(const std::string& folder) {
+  if (!make_folder(folder)) return false;
+  // Frames of an earlier run would be mixed with this run's (fewer frames at
+  // a lower rate leave the old ones after the new last frame): refused, so
+  // that nothing the user has is deleted or overwritten.
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("frame-", 0) == 0 && name.size() > 10 &&
+        name.compare(name.size() - 4, 4, ".png") == 0)
+      return refuse(folder, "it holds frame-*.png files of an earlier run (" + name +
+                                "); remove them or choose another folder");
+  }
+  if (error) return refuse(folder, error.message());
+  // The first frame's file is made now, empty, to show that the folder can
+  // be written before anything is rendered.
+  const std::string first = (std::filesystem::path(folder) / "frame-000001.png").string();
+  FILE* file = std::fopen(first.c_str(), "wx");
+  if (file) note_file_made(first);
+  if (!file || std::fclose(file) != 0)
+    return refuse(folder, std::string("cannot make a file in it: ") + std::strerror(errno));
+  return true;
+}
+
+bool video_may_replace(const encoder& child) {
+  // The target was checked before the first frame; this catches what took its
+  // place while the video was made.
+  const std::string reason = cannot_replace(child.path);
+  return reason.empty() || refuse(child.path, reason);
+}
+
+std::string temporary_video_name(const std::string& target, const std::string& tag) {
+  // Same folder, so that the final rename cannot cross file systems; same
+  // extension, so that ffmpeg picks the same container. The name's stem is
+  // shortened as much as needed for the whole to stay a legal name however
+  // long the one given is.
+  const std::filesystem::path path(target);
+  const std::string extension = path.extension().string();
+  const std::string suffix = ".partial-" + tag + extension;
+  const std::string stem = path.stem().string();
+  const size_t room = longest_name > suffix.size() + 1 ? longest_name - suffix.size() - 1 : 0;
+  std::string name = "." + cut_to(stem, room) + suffix;
+  // An extension too long to keep leaves a name ffmpeg will refuse with a
+  // reason of its own, but still a legal one.
+  if (name.size() > longest_name) name = cut_to(name, longest_name);
+  return (path.parent_path() / name).string();
+}
