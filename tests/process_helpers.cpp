@@ -3,6 +3,7 @@
 #include "process_helpers.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,12 +31,13 @@ run_result run_process(const std::vector<std::string>& arguments, const fs::path
                        const std::function<void(pid_t, double)>& watch) {
   run_result result;
   if (arguments.empty()) return result;
-  static int runs = 0;
-  const fs::path output = fs::temp_directory_path() /
-                          ("test-run-" + std::to_string(getpid()) + "-" + std::to_string(++runs));
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  // A pipe, not a file: a child that limits its own file sizes (ulimit -f)
+  // must not cut off what it says.
+  int output[2];
+  if (pipe(output) != 0) return result;
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(folder.c_str()) != 0) _exit(126);
@@ -45,19 +47,37 @@ run_result run_process(const std::vector<std::string>& arguments, const fs::path
       else
         unsetenv(change.name);
     }
-    const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0) _exit(126);
-    dup2(fd, 1);
-    dup2(fd, 2);
+    close(output[0]);
+    dup2(output[1], 1);
+    dup2(output[1], 2);
+    close(output[1]);
     execvp(argv[0], argv.data());
     _exit(127);
   }
-  if (child < 0) return result;
+  close(output[1]);
+  if (child < 0) {
+    close(output[0]);
+    return result;
+  }
   const auto start = std::chrono::steady_clock::now();
+  bool open_pipe = true;
   int status = 0;
   for (;;) {
-    const pid_t done = waitpid(child, &status, WNOHANG);
-    if (done == child) break;
+    // Read what came, waiting at most 50 ms for more.
+    if (open_pipe) {
+      pollfd ready{output[0], POLLIN, 0};
+      if (poll(&ready, 1, 50) > 0) {
+        char buffer[4096];
+        const ssize_t count = read(output[0], buffer, sizeof buffer);
+        if (count > 0)
+          result.output.append(buffer, static_cast<size_t>(count));
+        else
+          open_pipe = false;
+      }
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!open_pipe && waitpid(child, &status, WNOHANG) == child) break;
     if (seconds_since(start) > limit) {
       kill(child, SIGKILL);
       waitpid(child, &status, 0);
@@ -65,14 +85,9 @@ run_result run_process(const std::vector<std::string>& arguments, const fs::path
       break;
     }
     if (watch) watch(child, seconds_since(start));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+  close(output[0]);
   if (!result.timed_out && WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  std::ifstream in(output);
-  std::stringstream text;
-  text << in.rdbuf();
-  result.output = text.str();
-  fs::remove(output);
   return result;
 }
 
