@@ -30,6 +30,11 @@ void draw_bar(int width, int height, float elapsed, bool shrinking);
 // the two-entry table per frame; entries left when time is up run after it.
 void run_bar_screen(const loader_function* table, bool shrinking);
 
+// The player (main.cpp, built once per window size): plays the film full
+// screen from the loading bar to the unloading bar. Returns the program's
+// exit status: 0 after the film, 1 (with a line on stderr) if it cannot start.
+int film_play();
+
 // The four layers of the pass chain.
 struct film_layers {
   layer_record* composite_layer;       // window size

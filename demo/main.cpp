@@ -1,4 +1,5 @@
-// main.cpp: the film's entry. Opens the full-screen window, shows the loading
+// main.cpp: the film's player, called by the system's entry (main_posix.cpp or
+// main_windows.cpp). Opens the full-screen window, shows the loading
 // bar while the toolkit loads, creates the film's resources, plays the film
 // until 115 s or Escape, shows the unloading bar and exits.
 //
@@ -17,7 +18,7 @@ static const int width = FILM_WIDTH;
 static const int height = FILM_HEIGHT;
 static const char* const program_name = FILM_HEIGHT == 720 ? "demo720" : "demo1080";
 
-int main(int, char**) {
+int film_play() {
   if (!film_open_window(program_name, width, height, WINDOW_FULLSCREEN)) return 1;
   window_framebuffer_size(&toolkit_present_size[0], &toolkit_present_size[1]);
 

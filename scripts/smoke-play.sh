@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
 # Plays demo720 end to end on a private Xvfb screen: checks that the loading
 # bar shows, ends the film with Escape, and expects exit status 0.
+# Usage: scripts/smoke-play.sh [FOLDER COMMAND...]
+#   (default: ./demo720 in build/ or $BUILD_DIR; scripts/windows-check.sh
+#   gives the unpacked Windows package and `wine demo720.exe`)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
+if (($# >= 2)); then
+  build=$1
+  shift
+  film_command=("$@")
+else
+  film_command=(./demo720)
+fi
 display=:$((90 + RANDOM % 9))
 work=$(mktemp -d)
 trap 'kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
@@ -13,7 +23,7 @@ xvfb=$!
 for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
 
 cd "$build"
-DISPLAY=$display ./demo720 >"$work/out.log" 2>&1 &
+DISPLAY=$display "${film_command[@]}" >"$work/out.log" 2>&1 &
 film=$!
 
 # Count white pixels in the 512 x 4 bar: a bar that has started and not yet
@@ -43,7 +53,7 @@ done
 status=0
 wait "$film" || status=$?
 cat "$work/out.log"
-echo "smoke: demo720 exited with status $status"
+echo "smoke: ${film_command[*]} exited with status $status"
 if [[ $bar_seen != yes ]]; then
   echo "smoke: the loading bar was never seen" >&2
   exit 1

@@ -1,12 +1,12 @@
 // Model and texture loading from files the tests write into a temporary
 // directory: good models and images, and every kind of bad one.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,8 +20,15 @@ namespace {
 struct scratch {
   std::string path;
   scratch() {
-    char name[] = "/tmp/loaders_test.XXXXXX";
-    path = mkdtemp(name);
+    std::random_device random;
+    for (;;) {
+      const std::filesystem::path candidate =
+          std::filesystem::temp_directory_path() / ("loaders_test." + std::to_string(random()));
+      if (std::filesystem::create_directory(candidate)) {
+        path = candidate.string();
+        return;
+      }
+    }
   }
   ~scratch() { std::filesystem::remove_all(path); }
 };

@@ -7,3 +7,7 @@
 const char* system_program_name() {
   return program_invocation_short_name;
 }
+
+int system_run_windowed(int (*body)()) {
+  return body();
+}

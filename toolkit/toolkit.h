@@ -84,8 +84,15 @@ const char* toolkit_missing_capability();
 // System (system_posix.cpp or system_windows.cpp): the little that differs
 // between operating systems, so that nothing else needs to know which it is.
 
-// The running program's short name (no folder), for the start of error lines.
+// The running program's short name (no folder, no ".exe"), for the start of
+// error lines.
 const char* system_program_name();
+// Runs a windowed program's body and returns its exit status. On POSIX it
+// just calls it. On Windows a windowed program has no console: unless its
+// standard error was sent to a file or a pipe (by a script), what the body
+// writes there is kept and shown in a message box when the program ends
+// (also after exit()).
+int system_run_windowed(int (*body)());
 
 // ---------------------------------------------------------------------------
 // Records.
