@@ -12,7 +12,7 @@ deb=$(ls "$dist"/skyward_*_amd64.deb 2>/dev/null | tail -n 1) || {
 }
 sudo=""
 if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$deb" >/dev/null
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install --reinstall -y -qq --no-install-recommends "$deb" >/dev/null
 echo "deb-check: installed $(basename "$deb")"
 
 work=$(mktemp -d)

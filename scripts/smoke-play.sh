@@ -26,12 +26,14 @@ cd "$build"
 DISPLAY=$display "${film_command[@]}" >"$work/out.log" 2>&1 &
 film=$!
 
-# Count white pixels in the 512 x 4 bar: a bar that has started and not yet
-# finished growing shows between 1 and 2047 of them.
+# Count white pixels in the 512 x 4 bar (the grab leaves the pointer out): a
+# bar that has started and not yet finished growing shows between 1 and 2047
+# of them. Look for up to 20 s: under Wine the window comes up later.
 bar_seen=no
-for _ in $(seq 30); do
+for _ in $(seq 200); do
+  ((SECONDS < 20)) || break
   sleep 0.1
-  if ffmpeg -loglevel error -f x11grab -video_size 1280x720 -i "$display" -frames:v 1 \
+  if ffmpeg -loglevel error -f x11grab -draw_mouse 0 -video_size 1280x720 -i "$display" -frames:v 1 \
     -vf crop=512:4:384:358 -pix_fmt gray -f rawvideo "$work/bar.raw" -y 2>/dev/null; then
     white=$(od -An -v -tu1 -w1 "$work/bar.raw" | awk '$1 > 200 { n++ } END { print n + 0 }')
     if ((white > 0 && white < 2048)); then
