@@ -1,6 +1,8 @@
 // assets.h: the film's models and textures, read from the working directory.
 #pragma once
 
+#include <string>
+
 #include "toolkit/toolkit.h"
 
 // Texture handles and mesh records of the film, filled at start-up.
@@ -23,3 +25,8 @@ int load_texture(const char* path);
 // The first mesh of a model file, or null with a line on stderr naming the
 // file and the reason.
 mesh_record* load_mesh(const char* path);
+// Reads the asset file completely (decodes a TGA image, loads a model) and
+// keeps the result for the load_texture or load_mesh of the same path that
+// follows, so that a start-up check costs no second reading. Returns an empty
+// text when the file can be used, otherwise the reason it cannot.
+std::string check_asset(const char* path);

@@ -1031,6 +1031,7 @@ int run_benchmark(const capture_options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!system_open_standard_streams()) return 1;
   const capture_options options = parse_options(argc, argv);
   switch (options.mode) {
     case MODE_VIDEO:

@@ -2,11 +2,10 @@
 // scene through the pass chain to the window.
 #include "demo/film.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "demo/assets.h"
 #include "demo/effects.h"
@@ -68,25 +67,22 @@ void run_bar_screen(const loader_function* table, bool shrinking) {
   while (next <= 1) table[next++]();
 }
 
-// Why the asset file cannot be read, or null when its first byte can be.
+// Why the asset file cannot be read, or null when its first byte can be. Its
+// type is checked before it is opened: a FIFO or a device in place of an
+// asset would otherwise wait forever.
 static const char* asset_problem(const char* path) {
+  system_file_status status{};
+  bool missing = false;
+  if (const char* problem = system_stat_file(path, &status, &missing))
+    return missing ? "no such file (run the film from its build folder)" : problem;
+  if (status.type == SYSTEM_FILE_FOLDER) return "it is a folder, not a file";
+  if (status.type != SYSTEM_FILE_REGULAR) return "it is not a regular file";
+  if (status.size == 0) return "the file is empty";
   std::FILE* file = std::fopen(path, "rb");
-  if (!file) {
-    if (errno == ENOENT) return "no such file (run the film from its build folder)";
-    return std::strerror(errno);
-  }
-  struct stat status {};
+  if (!file) return std::strerror(errno);
+  const int got = std::fgetc(file);
   const char* problem = nullptr;
-  if (fstat(fileno(file), &status) != 0)
-    problem = std::strerror(errno);
-  else if (S_ISDIR(status.st_mode))
-    problem = "it is a folder, not a file";
-  else if (!S_ISREG(status.st_mode))
-    problem = "it is not a regular file";
-  else if (status.st_size == 0)
-    problem = "the file is empty";
-  else if (std::fgetc(file) == EOF)
-    problem = std::ferror(file) ? std::strerror(errno) : "the file is empty";
+  if (got == EOF) problem = std::ferror(file) ? std::strerror(errno) : "the file is empty";
   std::fclose(file);
   return problem;
 }
@@ -116,6 +112,15 @@ int film_check_assets(const char* program_name) {
       return 0;
     }
   }
+  // Every file whole: a corrupt image or model is refused here, before any
+  // window opens, rather than played as black or flat.
+  for (const char* path : film_asset_files) {
+    const std::string reason = check_asset(path);
+    if (!reason.empty()) {
+      std::fprintf(stderr, "%s: cannot use %s: %s\n", program_name, path, reason.c_str());
+      return 0;
+    }
+  }
   return 1;
 }
 
@@ -138,6 +143,21 @@ int film_create(film_layers* layers, const char* program_name) {
   // Like every resource of the film the layers live until the process ends;
   // this copy keeps them reachable to the end, where leak checkers look.
   film_kept_layers = *layers;
+  // A driver that could not make a target says so only here; drawing into it
+  // would fail silently or crash inside the driver.
+  const GLuint targets[6] = {P4E6JEEC->framebuffer,
+                             HVATQD0L,
+                             layers->composite_layer->framebuffer,
+                             layers->atmosphere_layer->framebuffer,
+                             layers->sun_flare_layer->framebuffer,
+                             layers->depth_of_field_layer->framebuffer};
+  for (GLuint target : targets) {
+    if (const char* problem = target_problem(target)) {
+      std::fprintf(stderr, "%s: cannot create the %ux%u render targets: %s\n", program_name, width,
+                   height, problem);
+      return 0;
+    }
+  }
   step_done("layers");
 
   create_programs();

@@ -48,8 +48,10 @@ struct film_layers {
 // the film. On failure prints one line naming the reason, closes what it
 // opened and returns 0.
 int film_open_window(const char* program_name, int width, int height, window_mode mode);
-// Checks that every asset file exists and can be read. On failure prints one
-// line naming the file, prefixed by the program's name, and returns 0.
+// Checks that every asset file exists, is a regular file and can be used
+// whole (images decoded, models loaded; what was read is kept for the load).
+// On failure prints one line naming the file, prefixed by the program's name,
+// and returns 0.
 int film_check_assets(const char* program_name);
 // Creates the layers, the ten programs, the four terrain tiles and the seven
 // assets (the greetings model comes from the loaders), then enables depth

@@ -19,6 +19,7 @@ static const int height = FILM_HEIGHT;
 static const char* const program_name = FILM_HEIGHT == 720 ? "demo720" : "demo1080";
 
 int film_play() {
+  if (!system_open_standard_streams()) return 1;
   if (!film_open_window(program_name, width, height, WINDOW_FULLSCREEN)) return 1;
   window_framebuffer_size(&toolkit_present_size[0], &toolkit_present_size[1]);
 

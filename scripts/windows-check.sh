@@ -66,7 +66,12 @@ done
 # The package, unpacked, played end to end.
 unzip -q "$zip" -d "$work/unpacked"
 folder=$(ls -d "$work"/unpacked/*/ | head -n 1)
-DISPLAY= "$root/scripts/smoke-play.sh" "$folder" wine ./demo720.exe
+# Wine's X11 driver now and then dies of an X error (BadWindow) while the
+# window is taken down: one such end is retried, and said.
+if ! DISPLAY= "$root/scripts/smoke-play.sh" "$folder" wine ./demo720.exe; then
+  echo "windows-check: the smoke run failed; running it once more" >&2
+  DISPLAY= "$root/scripts/smoke-play.sh" "$folder" wine ./demo720.exe
+fi
 
 # A start-up check: without an asset file the player says which, in one line
 # (on standard error when it leads somewhere, as here), and exits with 1.

@@ -3,11 +3,14 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "toolkit/toolkit.h"
@@ -28,6 +31,19 @@ const char* system_program_name() {
   char* dot = std::strrchr(name, '.');
   if (dot && _stricmp(dot, ".exe") == 0) *dot = '\0';
   return name;
+}
+
+int system_open_standard_streams() {
+  // A windowed program has no console: its C streams then have no file
+  // behind them. Each such stream gets the null device, so that writing to it
+  // is harmless.
+  FILE* const streams[3] = {stdin, stdout, stderr};
+  for (int stream = 0; stream <= 2; ++stream) {
+    const int descriptor = _fileno(streams[stream]);
+    if (descriptor >= 0 && _get_osfhandle(descriptor) != -1) continue;
+    if (!std::freopen("NUL", stream == 0 ? "r" : "w", streams[stream])) return 0;
+  }
+  return 1;
 }
 
 // Where standard error was sent while a windowed program runs without one.
@@ -75,4 +91,47 @@ int system_run_windowed(int (*body)()) {
     }
   }
   return body();
+}
+
+const char* system_stat_file(const char* path, system_file_status* out, bool* missing) {
+  struct _stat64 status {};
+  *missing = false;
+  if (_stat64(path, &status) != 0) {
+    *missing = errno == ENOENT;
+    return std::strerror(errno);
+  }
+  *out = system_file_status{};
+  out->type = (status.st_mode & _S_IFMT) == _S_IFREG   ? SYSTEM_FILE_REGULAR
+              : (status.st_mode & _S_IFMT) == _S_IFDIR ? SYSTEM_FILE_FOLDER
+                                                       : SYSTEM_FILE_OTHER;
+  out->size = status.st_size;
+  out->identity[0] = static_cast<unsigned long long>(status.st_dev);
+  out->identity[1] = static_cast<unsigned long long>(status.st_ino);
+  out->identity[2] = static_cast<unsigned long long>(status.st_mtime);
+  out->identity[3] = static_cast<unsigned long long>(status.st_ctime);
+  return nullptr;
+}
+
+const char* system_read_file(const char* path, long long max_bytes,
+                             std::vector<unsigned char>* bytes) {
+  // Devices (CON, NUL, COM1, ...) are not regular files: refused before any
+  // read. The file is read in binary mode, byte for byte.
+  system_file_status status{};
+  bool missing = false;
+  if (const char* problem = system_stat_file(path, &status, &missing)) return problem;
+  if (status.type != SYSTEM_FILE_REGULAR) return "it is not a regular file";
+  if (status.size > max_bytes) return "the file is too large";
+  std::FILE* file = std::fopen(path, "rbN");
+  if (!file) return std::strerror(errno);
+  const char* problem = nullptr;
+  try {
+    bytes->resize(static_cast<size_t>(status.size));
+    const size_t done = std::fread(bytes->data(), 1, bytes->size(), file);
+    if (done < bytes->size() && std::ferror(file)) problem = std::strerror(errno);
+    bytes->resize(done);
+  } catch (const std::bad_alloc&) {
+    problem = "not enough memory to read it";
+  }
+  std::fclose(file);
+  return problem;
 }

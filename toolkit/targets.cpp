@@ -147,3 +147,20 @@ void blit_to_back_buffer(const layer_record* source) {
   glDisable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, 0);
 }
+
+const char* target_problem(GLuint framebuffer) {
+  // Out of memory first: a texture the driver could not allocate also leaves
+  // its framebuffer incomplete, and running out is the better explanation.
+  bool out_of_memory = false;
+  for (GLenum error = glGetError(); error != GL_NO_ERROR; error = glGetError()) {
+    if (error == GL_OUT_OF_MEMORY) out_of_memory = true;
+    if (error == GL_CONTEXT_LOST) break;
+  }
+  if (out_of_memory) return "the graphics driver ran out of memory";
+  glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+  const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  if (status == GL_FRAMEBUFFER_COMPLETE) return nullptr;
+  if (status == GL_FRAMEBUFFER_UNSUPPORTED) return "the graphics driver cannot draw into it";
+  return "the graphics driver could not create it (too large, or out of memory)";
+}

@@ -13,7 +13,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
+
+// The most pixels an image may declare: 32 Mi (8192 x 4096), 128 MiB at four
+// bytes a pixel before its mipmap chain. A few bytes of run-length packets can
+// declare 16384 x 16384 pixels, which would take gigabytes to decode.
+static const size_t max_tga_pixels = size_t{8192} * 4096;
 
 static int next_power_of_two(int value) {
   int result = 1;
@@ -90,6 +96,8 @@ static const char* tga_problem(const unsigned char* file, size_t size) {
   if (base_type < 1 || base_type > 3 || (image_type & ~11u))
     return "not a TGA image (unknown type)";
   if (width == 0 || height == 0) return "the image has no pixels";
+  if (static_cast<size_t>(width) * height > max_tga_pixels)
+    return "the image is too large (more than 8192 x 4096 pixels)";
   if (bits != 8 && bits != 15 && bits != 16 && bits != 24 && bits != 32)
     return "unsupported bits per pixel";
   const size_t pixel_bytes = (bits + 7) / 8;
@@ -114,9 +122,9 @@ static const char* tga_problem(const unsigned char* file, size_t size) {
   return nullptr;
 }
 
-const char* window_decode_tga(const unsigned char* bytes, size_t size, int max_size,
+// The decoding behind window_decode_tga; may throw std::bad_alloc.
+static const char* decode_tga(const unsigned char* bytes, size_t size, int max_size,
                               tga_image* out) {
-  *out = tga_image{};
   if (const char* problem = tga_problem(bytes, size)) return problem;
   if (size > static_cast<size_t>(INT32_MAX)) return "the file is too large";
   int width = 0, height = 0, channels = 0;
@@ -125,6 +133,7 @@ const char* window_decode_tga(const unsigned char* bytes, size_t size, int max_s
       stbi_load_from_memory(bytes, static_cast<int>(size), &width, &height, &channels, 0);
   if (!decoded) {
     const char* reason = stbi_failure_reason();
+    if (reason && std::strcmp(reason, "outofmem") == 0) return "not enough memory to decode it";
     return reason ? reason : "not a TGA image";
   }
   if (channels < 1 || channels > 4) {
@@ -135,10 +144,15 @@ const char* window_decode_tga(const unsigned char* bytes, size_t size, int max_s
   while (max_size > 0 && pot_width > max_size) pot_width >>= 1;
   while (max_size > 0 && pot_height > max_size) pot_height >>= 1;
   std::vector<unsigned char> level;
-  if (pot_width == width && pot_height == height)
-    level.assign(decoded, decoded + static_cast<size_t>(width) * height * channels);
-  else
-    level = resample(decoded, width, height, channels, pot_width, pot_height);
+  try {
+    if (pot_width == width && pot_height == height)
+      level.assign(decoded, decoded + static_cast<size_t>(width) * height * channels);
+    else
+      level = resample(decoded, width, height, channels, pot_width, pot_height);
+  } catch (const std::bad_alloc&) {
+    stbi_image_free(decoded);
+    throw;
+  }
   stbi_image_free(decoded);
 
   // Every level, largest first, down to 1 x 1, in one block.
@@ -149,22 +163,39 @@ const char* window_decode_tga(const unsigned char* bytes, size_t size, int max_s
     ++levels;
     if (w == 1 && h == 1) break;
   }
-  out->pixels = static_cast<unsigned char*>(toolkit_allocate(total));
+  unsigned char* pixels = static_cast<unsigned char*>(std::malloc(total));
+  if (!pixels) return "not enough memory to decode it";
+  unsigned char* at = pixels;
+  int w = pot_width, h = pot_height;
+  try {
+    for (int mip = 0; mip < levels; ++mip) {
+      std::memcpy(at, level.data(), level.size());
+      at += level.size();
+      if (mip + 1 == levels) break;
+      level = halve(level, w, h, channels);
+      w = w > 1 ? w / 2 : 1;
+      h = h > 1 ? h / 2 : 1;
+    }
+  } catch (const std::bad_alloc&) {
+    std::free(pixels);
+    throw;
+  }
+  out->pixels = pixels;
   out->width = pot_width;
   out->height = pot_height;
   out->channels = channels;
   out->level_count = levels;
-  unsigned char* at = out->pixels;
-  int w = pot_width, h = pot_height;
-  for (int mip = 0; mip < levels; ++mip) {
-    std::memcpy(at, level.data(), level.size());
-    at += level.size();
-    if (mip + 1 == levels) break;
-    level = halve(level, w, h, channels);
-    w = w > 1 ? w / 2 : 1;
-    h = h > 1 ? h / 2 : 1;
-  }
   return nullptr;
+}
+
+const char* window_decode_tga(const unsigned char* bytes, size_t size, int max_size,
+                              tga_image* out) {
+  *out = tga_image{};
+  try {
+    return decode_tga(bytes, size, max_size, out);
+  } catch (const std::bad_alloc&) {
+    return "not enough memory to decode it";
+  }
 }
 
 void window_free_tga(tga_image* image) {

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // ---------------------------------------------------------------------------
 // Window layer (window.cpp): the only code in the system that talks to GLFW.
@@ -28,14 +29,16 @@ enum window_mode {
 // success, 0 on failure (with a line on stderr naming the reason).
 int window_init();
 // Opens a window of the given size with 8 bits per channel including alpha,
-// the given depth bits, no stencil, a compatibility context made current.
+// the given depth bits, no stencil, a compatibility context made current. A
+// full-screen window hides the mouse pointer while it is open.
 // Returns 1 on success, 0 on failure (with a line on stderr).
 int window_open(int width, int height, int depth_bits, window_mode mode);
 // Seconds since window_init.
 double window_time();
 // Presents the back buffer, then processes pending window events.
 void window_swap();
-// Non-zero while Escape is down.
+// Non-zero while Escape is down, or when it was pressed since the last call
+// (a press is kept until it is read, however short).
 int window_escape_down();
 // Non-zero once the system asked the window to close (window manager, etc.).
 int window_close_requested();
@@ -66,6 +69,13 @@ struct tga_image {
 const char* window_decode_tga(const unsigned char* bytes, size_t size, int max_size,
                               tga_image* out);
 void window_free_tga(tga_image* image);
+// Reads a TGA file (a regular file of bounded size; anything else is refused
+// without waiting on it) and decodes it as window_decode_tga does. Returns
+// null on success, otherwise a short reason (and *out holds nothing).
+const char* window_read_tga(const char* path, int max_size, tga_image* out);
+// Uploads a decoded image with its mipmap chain into the texture bound to
+// GL_TEXTURE_2D, as window_load_texture does. The image stays the caller's.
+void window_upload_tga(const tga_image* image);
 
 // GL error reports by stage. While toolkit_gl_checks is non-zero (it starts
 // so in builds made with FILM_GL_DEBUG, which also ask for a debug context),
@@ -87,12 +97,39 @@ const char* toolkit_missing_capability();
 // The running program's short name (no folder, no ".exe"), for the start of
 // error lines.
 const char* system_program_name();
+// Makes sure that standard input, output and error are open, giving each one
+// that is closed the system's null device, so that no file the program opens
+// later takes their place. Call it first thing in main. Returns 1, or 0 when
+// a closed one cannot be opened (the program should then end with status 1).
+int system_open_standard_streams();
 // Runs a windowed program's body and returns its exit status. On POSIX it
 // just calls it. On Windows a windowed program has no console: unless its
 // standard error was sent to a file or a pipe (by a script), what the body
 // writes there is kept and shown in a message box when the program ends
 // (also after exit()).
 int system_run_windowed(int (*body)());
+
+// What a path names, as far as loading files goes.
+enum system_file_type {
+  SYSTEM_FILE_REGULAR = 0,  // a file that can be read to its end
+  SYSTEM_FILE_FOLDER = 1,
+  SYSTEM_FILE_OTHER = 2,  // a FIFO, device or socket: reading it could wait
+};
+struct system_file_status {
+  system_file_type type;
+  long long size;                  // bytes, for a regular file
+  unsigned long long identity[4];  // device, file number, modification time:
+                                   // equal for the same unchanged file
+};
+// Looks the path up without opening it. Returns null, or the reason it cannot
+// (the system's words); *missing then says whether there is no such file.
+const char* system_stat_file(const char* path, system_file_status* out, bool* missing);
+// Reads the whole of the regular file at path, of at most max_bytes, into
+// *bytes (resized to fit). The type is checked before any read, so that a
+// FIFO or a device in place of the file cannot make the program wait.
+// Returns null, or the reason it cannot.
+const char* system_read_file(const char* path, long long max_bytes,
+                             std::vector<unsigned char>* bytes);
 
 // ---------------------------------------------------------------------------
 // Records.
@@ -183,6 +220,11 @@ layer_record* layer(unsigned width, unsigned height);
 layer_record* depth(unsigned width, unsigned height);
 // A framebuffer with a GL_RGBA16F colour and a 24-bit depth texture.
 accumulator_record* accumulator(unsigned width, unsigned height);
+// Why the target's framebuffer cannot be drawn into, or null when it can: a
+// GL_OUT_OF_MEMORY raised since GL errors were last read (reading them clears
+// them), or an incomplete framebuffer (a texture the driver could not make,
+// a size beyond its limits). Leaves framebuffer 0 bound.
+const char* target_problem(GLuint framebuffer);
 // Viewport to the size; 45-degree frustum (near 0.1, far 15) of the aspect.
 void perspective(int width, int height, float aspect);
 // Viewport to the size; one unit per pixel, origin top-left, y down.

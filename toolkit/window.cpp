@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #ifndef FILM_GL_DEBUG
@@ -123,6 +124,12 @@ int window_open(int width, int height, int depth_bits, window_mode mode) {
   }
   glfwMakeContextCurrent(window_handle);
   if (toolkit_gl_checks) listen_to_gl_errors();
+  // The key is read once a frame, and a frame on a software renderer takes
+  // longer than a short tap: sticky keys keep a press reported until it has
+  // been read, so a tap at any moment ends the film after the frame in progress.
+  glfwSetInputMode(window_handle, GLFW_STICKY_KEYS, GLFW_TRUE);
+  // No pointer over the full-screen film and its bars.
+  if (mode == WINDOW_FULLSCREEN) glfwSetInputMode(window_handle, GLFW_CURSOR, GLFW_CURSOR_HIDDEN);
   return 1;
 }
 
@@ -184,49 +191,45 @@ const char* toolkit_missing_capability() {
   return nullptr;
 }
 
-// Reads a whole file; false with errno set when it cannot be read.
-static bool read_file(const char* path, std::vector<unsigned char>* bytes) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (!file) return false;
-  unsigned char buffer[65536];
-  size_t count;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-    bytes->insert(bytes->end(), buffer, buffer + count);
-  const bool ok = !std::ferror(file);
-  std::fclose(file);
-  return ok;
+// The largest TGA file read: the most pixels an image may hold, four bytes
+// each, with a run-length packet byte per pixel and room for the header and
+// colour map. A larger file is refused before it is read into memory.
+static const long long max_tga_file_bytes = 8192LL * 4096 * 5 + 18 + 255 + 65536 * 4;
+
+const char* window_read_tga(const char* path, int max_size, tga_image* out) {
+  *out = tga_image{};
+  std::vector<unsigned char> file;
+  if (const char* problem = system_read_file(path, max_tga_file_bytes, &file)) return problem;
+  return window_decode_tga(file.data(), file.size(), max_size, out);
 }
 
-int window_load_texture(const char* path) {
-  std::vector<unsigned char> file;
-  errno = 0;
-  if (!read_file(path, &file)) {
-    std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name(), path,
-                 errno ? std::strerror(errno) : "read error");
-    return 0;
-  }
-  GLint max_size = 0;
-  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
-  tga_image image;
-  if (const char* problem = window_decode_tga(file.data(), file.size(), max_size, &image)) {
-    std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name(), path, problem);
-    return 0;
-  }
+void window_upload_tga(const tga_image* image) {
   static const GLenum formats[5] = {0, GL_LUMINANCE, GL_LUMINANCE_ALPHA, GL_RGB, GL_RGBA};
-  const GLenum format = formats[image.channels];
+  const GLenum format = formats[image->channels];
   GLint alignment = 4;
   glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  const unsigned char* level = image.pixels;
-  int w = image.width, h = image.height;
-  for (int mip = 0; mip < image.level_count; ++mip) {
+  const unsigned char* level = image->pixels;
+  int w = image->width, h = image->height;
+  for (int mip = 0; mip < image->level_count; ++mip) {
     glTexImage2D(GL_TEXTURE_2D, mip, static_cast<GLint>(format), w, h, 0, format, GL_UNSIGNED_BYTE,
                  level);
-    level += static_cast<size_t>(w) * h * image.channels;
+    level += static_cast<size_t>(w) * h * image->channels;
     w = w > 1 ? w / 2 : 1;
     h = h > 1 ? h / 2 : 1;
   }
   glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+}
+
+int window_load_texture(const char* path) {
+  GLint max_size = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+  tga_image image;
+  if (const char* problem = window_read_tga(path, max_size, &image)) {
+    std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name(), path, problem);
+    return 0;
+  }
+  window_upload_tga(&image);
   window_free_tga(&image);
   return 1;
 }
