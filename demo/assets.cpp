@@ -31,9 +31,16 @@ mesh_record* kelthar = nullptr;
 mesh_record* ring = nullptr;
 mesh_record* greetings = nullptr;
 
-const char* const film_asset_files[8] = {
-    "normal-map.tga", "spaceship.obj", "spaceship.tga", "spaceship-normal-map.tga",
-    "orvane.obj",     "kelthar.obj",   "ring.obj",      "greetings.obj"};
+const film_asset film_assets[FILM_ASSET_COUNT] = {
+    {film_asset_files[NORMAL_MAP_FILE], &terrain_normal_map, nullptr, false},
+    {film_asset_files[SPACESHIP_MODEL_FILE], nullptr, &spaceship, false},
+    {film_asset_files[SPACESHIP_TEXTURE_FILE], &spaceship_texture, nullptr, false},
+    {film_asset_files[SPACESHIP_NORMAL_MAP_FILE], &spaceship_normal_map, nullptr, false},
+    {film_asset_files[ORVANE_FILE], nullptr, &orvane, false},
+    {film_asset_files[KELTHAR_FILE], nullptr, &kelthar, false},
+    {film_asset_files[RING_FILE], nullptr, &ring, false},
+    {film_asset_files[GREETINGS_FILE], nullptr, &greetings, true},
+};
 
 namespace {
 
@@ -145,16 +152,6 @@ const char* unusable_first_mesh(const aiScene* scene) {
   return nullptr;
 }
 
-void free_record(mesh_record* record) {
-  if (!record) return;
-  std::free(record->positions);
-  std::free(record->normals);
-  std::free(record->tangents);
-  std::free(record->texture_coordinates);
-  std::free(record->indices);
-  std::free(record);
-}
-
 // The first mesh of the scene as a record, or null when memory runs out.
 mesh_record* record_of(const aiMesh* model) {
   const unsigned faces = model->mNumFaces;
@@ -182,7 +179,7 @@ mesh_record* record_of(const aiMesh* model) {
       static_cast<unsigned*>(std::malloc(static_cast<size_t>(faces) * 3 * sizeof(unsigned)));
   if (!record->positions || !record->normals || !record->tangents || !record->texture_coordinates ||
       !record->indices) {
-    free_record(record);
+    free_mesh(record);
     return nullptr;
   }
   record->triangle_count = faces;
@@ -272,7 +269,8 @@ mesh_record* load_mesh(const char* path) {
   if (take_kept(path, &kept) && kept.model) return kept.model;
   mesh_record* record = nullptr;
   const std::string reason = read_mesh(path, &record);
-  if (!record) std::fprintf(stderr, "cannot load %s: %s\n", path, reason.c_str());
+  if (!record)
+    std::fprintf(stderr, "%s: cannot use %s: %s\n", system_program_name(), path, reason.c_str());
   return record;
 }
 
@@ -289,7 +287,7 @@ std::string check_asset(const char* path) {
   kept_asset old{};
   if (take_kept(path, &old)) {
     window_free_tga(&old.image);
-    free_record(old.model);
+    free_mesh(old.model);
   }
   std::string reason;
   if (ends_with(path, ".tga")) {
@@ -303,7 +301,7 @@ std::string check_asset(const char* path) {
     kept_assets.push_back(kept);
   } catch (const std::bad_alloc&) {
     window_free_tga(&kept.image);
-    free_record(kept.model);
+    free_mesh(kept.model);
   }
   return std::string();
 }

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "demo/asset_files.h"
 #include "toolkit/toolkit.h"
 
 // Texture handles and mesh records of the film, filled at start-up.
@@ -16,8 +17,19 @@ extern mesh_record* kelthar;
 extern mesh_record* ring;
 extern mesh_record* greetings;
 
-// The eight files the film reads, in the order it checks them.
-extern const char* const film_asset_files[8];
+// One file the film reads and what it becomes: a texture handle or a mesh
+// record, stored in one of the globals above.
+struct film_asset {
+  const char* file;
+  int* texture;        // for a texture: where its handle goes; else null
+  mesh_record** mesh;  // for a model: where its record goes; else null
+  bool by_loader;      // loaded by the loaders table (load_greetings_mesh), not film_create
+};
+
+// The eight files the film reads, in the order it checks and loads them. The
+// start-up check, the loading, the benchmark's memory report and the tests
+// all take the files from here.
+extern const film_asset film_assets[FILM_ASSET_COUNT];
 
 // A mipmapped texture from a TGA file; on failure a line on stderr and a
 // texture without an image.

@@ -1,9 +1,9 @@
 // effects.cpp: the film's ten programs with their shader texts, the lit
 // surfaces of the ship and the texts, and the full-screen passes of each
-// frame: atmosphere, sun flare, composite and depth of field. The radial
-// speed blur's stage lives here too; the frame runs it through transform.
+// frame: atmosphere, sun flare, composite, depth of field and the radial
+// speed blur (which runs through the toolkit's transform).
 //
-// Every pass follows one pattern: orthographic to the target, bind the
+// Every other pass follows one pattern: orthographic to the target, bind the
 // target's framebuffer, bind each input texture on its own unit (selecting
 // the unit first), make the program current, set its uniforms (looked up by
 // name each time), draw quad, then release the program and the framebuffer.
@@ -533,4 +533,12 @@ void apply_depth_of_field(const layer_record* source, const accumulator_record* 
   glUseProgram(0);
   glBindTexture(GL_TEXTURE_2D, 0);
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
+void apply_radial_blur(const layer_record* source, const layer_record* target, float speed) {
+  glUseProgram(radial_blur);
+  glUniform1f(glGetUniformLocation(radial_blur, "_time"), TIME);
+  glUniform1f(glGetUniformLocation(radial_blur, "_speed"), speed * 0.25f);
+  glUseProgram(0);
+  transform(source, target, radial_blur);
 }

@@ -41,3 +41,6 @@ void post_process(const layer_record* atmosphere_layer, const layer_record* flar
 void apply_depth_of_field(const layer_record* source, const accumulator_record* depth_source,
                           const layer_record* target, float focal_depth, float f_stop,
                           float focal_length, float chromatic_aberration);
+// The speed blur: source drawn through `radial_blur` into target, with its
+// "_speed" set to the timeline's speed x 0.25 and "_time" to TIME.
+void apply_radial_blur(const layer_record* source, const layer_record* target, float speed);

@@ -3,6 +3,7 @@
 #include "demo/film.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,11 +17,20 @@ float FRAME_INTERVAL = 0.0f;
 
 static float previous_time = 0.0f;
 
-void (*film_step_hook)(const char* step) = nullptr;
+// The measuring hook and what it is given back (film_set_step_hook).
+static struct {
+  void (*call)(const char* step, void* user);
+  void* user;
+} step_hook = {nullptr, nullptr};
+
+void film_set_step_hook(void (*hook)(const char* step, void* user), void* user) {
+  step_hook.call = hook;
+  step_hook.user = user;
+}
 
 static void step_done(const char* step) {
   toolkit_gl_stage(step);  // in checking builds, reports the GL errors the step raised
-  if (film_step_hook) film_step_hook(step);
+  if (step_hook.call) step_hook.call(step, step_hook.user);
 }
 
 void clock_start(double now) {
@@ -105,7 +115,8 @@ int film_open_window(const char* program_name, int width, int height, window_mod
 }
 
 int film_check_assets(const char* program_name) {
-  for (const char* path : film_asset_files) {
+  for (const film_asset& asset : film_assets) {
+    const char* path = asset.file;
     errno = 0;
     if (const char* problem = asset_problem(path)) {
       std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name, path, problem);
@@ -114,7 +125,8 @@ int film_check_assets(const char* program_name) {
   }
   // Every file whole: a corrupt image or model is refused here, before any
   // window opens, rather than played as black or flat.
-  for (const char* path : film_asset_files) {
+  for (const film_asset& asset : film_assets) {
+    const char* path = asset.file;
     const std::string reason = check_asset(path);
     if (!reason.empty()) {
       std::fprintf(stderr, "%s: cannot use %s: %s\n", program_name, path, reason.c_str());
@@ -173,60 +185,140 @@ int film_create(film_layers* layers, const char* program_name) {
     step_done(tile_names[i]);
   }
 
-  terrain_normal_map = load_texture("normal-map.tga");
-  step_done("normal-map.tga");
-  spaceship = load_mesh("spaceship.obj");
-  step_done("spaceship.obj");
-  spaceship_texture = load_texture("spaceship.tga");
-  step_done("spaceship.tga");
-  spaceship_normal_map = load_texture("spaceship-normal-map.tga");
-  step_done("spaceship-normal-map.tga");
-  orvane = load_mesh("orvane.obj");
-  step_done("orvane.obj");
-  kelthar = load_mesh("kelthar.obj");
-  step_done("kelthar.obj");
-  ring = load_mesh("ring.obj");
-  step_done("ring.obj");
-  if (!loaded(program_name, "greetings.obj", greetings) ||
-      !loaded(program_name, "spaceship.obj", spaceship) ||
-      !loaded(program_name, "orvane.obj", orvane) ||
-      !loaded(program_name, "kelthar.obj", kelthar) || !loaded(program_name, "ring.obj", ring)) {
-    return 0;
+  for (const film_asset& asset : film_assets) {
+    if (asset.by_loader) continue;
+    if (asset.texture)
+      *asset.texture = load_texture(asset.file);
+    else
+      *asset.mesh = load_mesh(asset.file);
+    step_done(asset.file);
   }
+  // A model that did not load has said why; the film cannot go on without it.
+  // Those of the loaders table are named first.
+  for (int by_loader = 1; by_loader >= 0; --by_loader)
+    for (const film_asset& asset : film_assets)
+      if (asset.mesh && asset.by_loader == (by_loader == 1) &&
+          !loaded(program_name, asset.file, *asset.mesh))
+        return 0;
 
   glEnable(GL_DEPTH_TEST);
   glEnable(GL_CULL_FACE);
   return 1;
 }
 
-void film_frame(const film_layers* layers, script_state* script) {
+// ---------------------------------------------------------------------------
+// The frame's steps.
+
+static void draw_scene(const film_layers*, script_state* script) {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glLoadIdentity();
   glBindFramebuffer(GL_FRAMEBUFFER, P4E6JEEC->framebuffer);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   perspective(TVJAYSLH[0], TVJAYSLH[1], 1.7777778f);
-
   script_step(script, TIME, FRAME_INTERVAL, true);
-  step_done("scene");
+}
 
+static void run_atmosphere(const film_layers* layers, script_state*) {
   generate_atmosphere(layers->atmosphere_layer);
-  step_done("atmosphere");
+}
+
+static void run_flare(const film_layers* layers, script_state*) {
   generate_sun_flare(layers->atmosphere_layer, layers->sun_flare_layer);
-  step_done("flare");
+}
+
+static void run_composite(const film_layers* layers, script_state* script) {
   post_process(layers->atmosphere_layer, layers->sun_flare_layer, layers->composite_layer,
                script->noise_amount);
-  step_done("composite");
+}
+
+static void run_depth_of_field(const film_layers* layers, script_state* script) {
   apply_depth_of_field(layers->composite_layer, P4E6JEEC, layers->depth_of_field_layer, 12.0f,
                        16.0f, 135.0f, script->aberration);
-  step_done("depth of field");
+}
 
-  glUseProgram(radial_blur);
-  glUniform1f(glGetUniformLocation(radial_blur, "_time"), TIME);
-  glUniform1f(glGetUniformLocation(radial_blur, "_speed"), script->speed * 0.25f);
-  glUseProgram(0);
-  transform(layers->depth_of_field_layer, layers->composite_layer, radial_blur);
-  step_done("radial blur");
+static void run_radial_blur(const film_layers* layers, script_state* script) {
+  apply_radial_blur(layers->depth_of_field_layer, layers->composite_layer, script->speed);
+}
 
+static void present(const film_layers* layers, script_state*) {
   blit_to_back_buffer(layers->composite_layer);
-  step_done("present");
+}
+
+static film_image image_of(const layer_record* layer) {
+  return {layer->texture, layer->width, layer->height};
+}
+
+static film_image scene_image(const film_layers*) {
+  return {P4E6JEEC->color_texture, P4E6JEEC->width, P4E6JEEC->height};
+}
+
+static film_image atmosphere_image(const film_layers* layers) {
+  return image_of(layers->atmosphere_layer);
+}
+
+static film_image flare_image(const film_layers* layers) {
+  return image_of(layers->sun_flare_layer);
+}
+
+static film_image composite_image(const film_layers* layers) {
+  return image_of(layers->composite_layer);
+}
+
+static film_image focus_image(const film_layers* layers) {
+  return image_of(layers->depth_of_field_layer);
+}
+
+const film_step film_steps[FILM_STEP_COUNT] = {
+    {"scene", "scene", draw_scene, scene_image},
+    {"atmosphere", "atmosphere", run_atmosphere, atmosphere_image},
+    {"flare", "flare", run_flare, flare_image},
+    {"composite", "composite", run_composite, composite_image},
+    {"depth of field", "focus", run_depth_of_field, focus_image},
+    {"radial blur", "final", run_radial_blur, composite_image},
+    {"present", nullptr, present, nullptr},
+};
+
+int film_step_for_image(const char* image) {
+  for (int i = 0; i < FILM_STEP_COUNT; ++i)
+    if (film_steps[i].image && std::strcmp(film_steps[i].image, image) == 0) return i;
+  return -1;
+}
+
+void film_frame_through(const film_layers* layers, script_state* script, int last_step) {
+  for (int i = 0; i <= last_step && i < FILM_STEP_COUNT; ++i) {
+    film_steps[i].run(layers, script);
+    step_done(film_steps[i].name);
+  }
+}
+
+void film_frame(const film_layers* layers, script_state* script) {
+  film_frame_through(layers, script, FILM_STEP_COUNT - 1);
+}
+
+// ---------------------------------------------------------------------------
+// A clock stepped at a fixed rate.
+
+long film_frame_at(double moment, double fps) {
+  const long frame = std::lround(moment * fps);
+  return frame < 1 ? 1 : frame;
+}
+
+long film_frame_count(double fps) {
+  return static_cast<long>(std::floor(FILM_LENGTH * fps + 1e-6));
+}
+
+void film_step_to(script_state* script, long from, long to, double fps) {
+  for (long frame = from + 1; frame < to; ++frame) {
+    clock_tick(static_cast<double>(frame) / fps);
+    script_step(script, TIME, FRAME_INTERVAL, false);
+  }
+  clock_tick(static_cast<double>(to) / fps);
+}
+
+long film_seek(script_state* script, double moment, double fps) {
+  script_reset(script);
+  clock_start(0.0);
+  const long frame = film_frame_at(moment, fps);
+  film_step_to(script, 0, frame, fps);
+  return frame;
 }

@@ -58,13 +58,65 @@ int film_check_assets(const char* program_name);
 // testing and culling. Returns 0 (with a line on stderr) if an asset cannot
 // be loaded.
 int film_create(film_layers* layers, const char* program_name);
-// Draws one frame at TIME and FRAME_INTERVAL into the layers and copies the
-// result onto the window: scene, script, pass chain, presentation copy. The
-// script's state advances by one frame.
-void film_frame(const film_layers* layers, script_state* script);
+// The image a frame step leaves: a texture of the given size, bottom row
+// first. Owned by the film; valid while the film's layers live.
+struct film_image {
+  unsigned texture;
+  unsigned width, height;
+};
 
-// Null unless set: then film_create and film_frame call it after each of their
-// steps with the step's name (the layers, the programs, each terrain tile and
-// asset; the scene, each pass of the chain, the presentation copy), so that a
-// measuring tool can time them. It changes nothing that they draw.
-extern void (*film_step_hook)(const char* step);
+// One step of the frame, in the order film_frame runs them. `image` names the
+// image the step leaves (the capture tool's --layer NAME and a viewer's keys
+// pick steps by it); the presentation copy leaves none of its own (null).
+struct film_step {
+  const char* name;   // as the step hook and the benchmark name it
+  const char* image;  // "scene", "atmosphere", "flare", "composite", "focus", "final" or null
+  void (*run)(const film_layers* layers, script_state* script);
+  film_image (*leaves)(const film_layers* layers);  // null when `image` is null
+};
+
+// The frame: scene (with the script), atmosphere, flare, composite, depth of
+// field, radial blur, present. Adding or removing a pass changes this table
+// only.
+constexpr int FILM_STEP_COUNT = 7;
+extern const film_step film_steps[FILM_STEP_COUNT];
+
+// The index of the step that leaves the image named `image`, or -1.
+int film_step_for_image(const char* image);
+
+// Draws one frame at TIME and FRAME_INTERVAL into the layers and copies the
+// result onto the window: film_frame_through(layers, script, FILM_STEP_COUNT - 1).
+// The script's state advances by one frame.
+void film_frame(const film_layers* layers, script_state* script);
+// Runs the frame's steps 0 to `last_step` (an index of film_steps), calling
+// the step hook after each. The first step advances the script by one frame,
+// so the steps after `last_step` may be left out without changing later frames:
+// no pass reads what an earlier frame left.
+void film_frame_through(const film_layers* layers, script_state* script, int last_step);
+
+// The frame of a stepped clock that stands for `moment` seconds: frame k is
+// drawn at k / fps seconds, the first at 1 / fps.
+long film_frame_at(double moment, double fps);
+// Frames of the whole film at fps: every k >= 1 with k / fps <= FILM_LENGTH,
+// as the film loop presents every frame whose clock has not passed its length.
+long film_frame_count(double fps);
+// Steps the clock and the script, without drawing, through the frames after
+// `from` (the last frame stepped; 0 right after script_reset and
+// clock_start(0)) and before `to`, each exactly as a drawn frame would step
+// it; then sets the clock to frame `to`, for film_frame to draw it.
+void film_step_to(script_state* script, long from, long to, double fps);
+// Resets the script and the clock and steps them to the frame that stands for
+// `moment` (film_step_to); returns that frame, which film_frame then draws.
+long film_seek(script_state* script, double moment, double fps);
+
+// Writes an image as an 8-bit RGB PNG, top row first, values clamped to 0..1.
+// Returns false if the file cannot be written.
+bool film_write_png(const char* path, film_image image);
+// Writes 8-bit RGB pixels, top row first, as a PNG; false if it cannot.
+bool write_rgb_png(const char* path, int width, int height, const unsigned char* rgb);
+
+// When set, film_create and film_frame call hook(step, user) after each of
+// their steps with the step's name (the layers, the programs, each terrain
+// tile and asset; each step of film_steps), so that a measuring tool can time
+// them. It changes nothing that they draw. Null (the default) removes it.
+void film_set_step_hook(void (*hook)(const char* step, void* user), void* user);

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "demo/assets.h"
-#include "tests/mesh_helpers.h"
 
 namespace {
 

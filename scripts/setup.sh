@@ -8,7 +8,7 @@ packages=(
   libglfw3-dev libglew-dev libassimp-dev libstb-dev
   libgl1-mesa-dri libglu1-mesa-dev mesa-utils
   libfreetype-dev fonts-dejavu-core
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev libcli11-dev
   xvfb xauth xdotool x11-utils
   ffmpeg
 )

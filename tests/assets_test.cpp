@@ -344,7 +344,8 @@ TEST(Images, SpaceshipTextureIsOpaqueAndShaded) {
 
 TEST(Files, FitTheBudget) {
   long total = 0;
-  for (const char* name : film_asset_files) {
+  for (const film_asset& asset : film_assets) {
+    const char* name = asset.file;
     struct stat info;
     ASSERT_EQ(stat(name, &info), 0) << name;
     total += info.st_size;
@@ -360,7 +361,8 @@ TEST(Files, GeneratorWritesTheSameBytesEveryTime) {
     const std::string command = std::string("./tools/assetgen/assetgen ") + dir;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
-  for (const char* name : film_asset_files) {
+  for (const film_asset& asset : film_assets) {
+    const char* name = asset.file;
     SCOPED_TRACE(name);
     const std::string a = read_file(std::string(first) + "/" + name);
     const std::string b = read_file(std::string(second) + "/" + name);

@@ -41,14 +41,6 @@ std::string program_log(GLuint name) {
   return log.c_str();
 }
 
-std::string shader_source(GLuint name) {
-  GLint length = 0;
-  glGetShaderiv(name, GL_SHADER_SOURCE_LENGTH, &length);
-  std::string source(length > 1 ? length : 1, '\0');
-  glGetShaderSource(name, static_cast<GLsizei>(source.size()), nullptr, &source[0]);
-  return source.c_str();
-}
-
 struct program_parts {
   GLuint vertex = 0;
   GLuint fragment = 0;
@@ -106,44 +98,6 @@ std::vector<catalogue_entry> catalogue() {
       {"depth_of_field", &depth_of_field, nullptr, post_processing_shaders[3]},
       {"radial_blur", &radial_blur, nullptr, post_processing_shaders[4]},
   };
-}
-
-TEST_F(effects, TenProgramsTakeTheirStagesFromTheTables) {
-  GLuint lit_vertex_shaders[3];
-  int lit = 0;
-  for (const catalogue_entry& entry : catalogue()) {
-    SCOPED_TRACE(entry.name);
-    ASSERT_NE(-1, *entry.handle);
-    ASSERT_TRUE(glIsProgram(static_cast<GLuint>(*entry.handle)));
-    const program_parts parts = parts_of(*entry.handle);
-    EXPECT_EQ(entry.vertex ? 2 : 1, parts.count);
-    EXPECT_EQ(entry.fragment, shader_source(parts.fragment));
-    if (entry.vertex) {
-      EXPECT_EQ(entry.vertex, shader_source(parts.vertex));
-      lit_vertex_shaders[lit++] = parts.vertex;
-    }
-  }
-  ASSERT_EQ(3, lit);
-  // Each lit program has its own copy of the vertex stage.
-  EXPECT_NE(lit_vertex_shaders[0], lit_vertex_shaders[1]);
-  EXPECT_NE(lit_vertex_shaders[1], lit_vertex_shaders[2]);
-  EXPECT_NE(lit_vertex_shaders[0], lit_vertex_shaders[2]);
-}
-
-TEST_F(effects, ProgramsAreBuiltInOrderFragmentStageFirst) {
-  // Shaders and programs share one name space, handed out in increasing
-  // order: the names show the order of creation.
-  GLuint previous = 0;
-  for (const catalogue_entry& entry : catalogue()) {
-    SCOPED_TRACE(entry.name);
-    const program_parts parts = parts_of(*entry.handle);
-    EXPECT_LT(previous, parts.fragment);
-    if (entry.vertex) {
-      EXPECT_LT(parts.fragment, parts.vertex);
-    }
-    EXPECT_LT(std::max(parts.fragment, parts.vertex), static_cast<GLuint>(*entry.handle));
-    previous = static_cast<GLuint>(*entry.handle);
-  }
 }
 
 TEST_F(effects, EveryStageCompilesAndLinksWithoutWarnings) {
@@ -453,15 +407,6 @@ void begin_scene() {
   glEnable(GL_CULL_FACE);
 }
 
-int bound_on(GLenum unit) {
-  GLint active = 0;
-  glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
-  glActiveTexture(unit);
-  const int name = gl_integer(GL_TEXTURE_BINDING_2D);
-  glActiveTexture(static_cast<GLenum>(active));
-  return name;
-}
-
 TEST_F(effects, ShipIsDrawnAtThreeFortiethsScaleWithItsTextureAndAlpha) {
   mesh_record* const saved_ship = spaceship;
   const int saved_texture = spaceship_texture, saved_normal_map = spaceship_normal_map;
@@ -483,8 +428,8 @@ TEST_F(effects, ShipIsDrawnAtThreeFortiethsScaleWithItsTextureAndAlpha) {
   EXPECT_EQ(0, std::memcmp(before, after, sizeof before)) << "the modelview is restored";
   EXPECT_EQ(0, gl_integer(GL_CURRENT_PROGRAM));
   EXPECT_EQ(GL_TEXTURE1, gl_integer(GL_ACTIVE_TEXTURE));
-  EXPECT_EQ(spaceship_texture, bound_on(GL_TEXTURE0));
-  EXPECT_EQ(spaceship_normal_map, bound_on(GL_TEXTURE1));
+  EXPECT_EQ(spaceship_texture, bound_texture(GL_TEXTURE0));
+  EXPECT_EQ(spaceship_normal_map, bound_texture(GL_TEXTURE1));
   std::vector<float> out = read_texture(P4E6JEEC->color_texture);
   const float expected[4] = {0.2f, 0.6f, 0.4f, 128.0f / 255.0f};
   for (int c = 0; c < 4; ++c) {
@@ -530,7 +475,7 @@ TEST_F(effects, TextIsAnOpaqueGreyThatShadesItsFacesApart) {
   render_text(text);
   EXPECT_EQ(0, gl_integer(GL_CURRENT_PROGRAM));
   EXPECT_EQ(GL_TEXTURE0, gl_integer(GL_ACTIVE_TEXTURE));
-  EXPECT_EQ(terrain_normal_map, bound_on(GL_TEXTURE0));
+  EXPECT_EQ(terrain_normal_map, bound_texture(GL_TEXTURE0));
   const std::vector<float> out = read_texture(P4E6JEEC->color_texture);
   // Front face around pixel 29, side face around pixel 37 (row 17).
   float grey[2];

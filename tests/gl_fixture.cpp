@@ -74,6 +74,15 @@ int gl_integer(GLenum name) {
   return value;
 }
 
+int bound_texture(GLenum unit) {
+  GLint active = 0;
+  glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
+  glActiveTexture(unit);
+  const int name = gl_integer(GL_TEXTURE_BINDING_2D);
+  glActiveTexture(static_cast<GLenum>(active));
+  return name;
+}
+
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   TVJAYSLH[0] = FIXTURE_WIDTH;

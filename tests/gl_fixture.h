@@ -35,3 +35,5 @@ inline float pixel(const std::vector<float>& image, int width, int x, int y, int
 GLenum take_gl_error();
 // Integer state, e.g. GL_CURRENT_PROGRAM, GL_FRAMEBUFFER_BINDING.
 int gl_integer(GLenum name);
+// The 2-D texture bound on a texture unit; the active unit is left as it was.
+int bound_texture(GLenum unit);

@@ -129,7 +129,8 @@ TEST(HugeModels, AModelFileBeyondTheLimitIsRefusedBeforeImport) {
   mesh_record* m = nullptr;
   const std::string said = stderr_of([&] { m = load_mesh(path.c_str()); });
   EXPECT_EQ(m, nullptr);
-  EXPECT_EQ(said, "cannot load " + path + ": the file is too large\n");
+  EXPECT_EQ(said, std::string(system_program_name()) + ": cannot use " + path +
+                      ": the file is too large\n");
 }
 
 TEST(NonFiniteModels, PositionsOrTextureCoordinatesOfNanOrInfinityAreRefused) {
@@ -152,7 +153,8 @@ TEST(NonFiniteModels, PositionsOrTextureCoordinatesOfNanOrInfinityAreRefused) {
     mesh_record* m = nullptr;
     const std::string said = stderr_of([&] { m = load_mesh(path.c_str()); });
     EXPECT_EQ(m, nullptr);
-    EXPECT_EQ(said, "cannot load " + path + ": its first mesh has " + model.reason + "\n");
+    EXPECT_EQ(said, std::string(system_program_name()) + ": cannot use " + path +
+                        ": its first mesh has " + model.reason + "\n");
     EXPECT_EQ(check_asset(path.c_str()), std::string("its first mesh has ") + model.reason);
   }
   // The same triangle with finite numbers loads.

@@ -146,7 +146,11 @@ TEST(ObjInputs, EverySeedAndRegressionLoadsWholeOrIsRefusedWithALine) {
       EXPECT_EQ(record == nullptr, broken_seeds.count(path.filename().string()) == 1) << said;
     }
     if (!record) {
-      EXPECT_EQ(said.rfind("cannot load " + scratch.string() + ": ", 0), 0u) << said;
+      EXPECT_EQ(
+          said.rfind(std::string(system_program_name()) + ": cannot use " + scratch.string() + ": ",
+                     0),
+          0u)
+          << said;
       EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
       continue;
     }

@@ -169,7 +169,8 @@ TEST(LoadMesh, UnusableFilesGiveNoRecordAndOneLine) {
     mesh_record* m = nullptr;
     const std::string said = stderr_of([&] { m = load_mesh(path.c_str()); });
     EXPECT_EQ(m, nullptr) << model.name;
-    EXPECT_EQ(said.rfind("cannot load " + path + ": ", 0), 0u) << said;
+    EXPECT_EQ(said.rfind(std::string(system_program_name()) + ": cannot use " + path + ": ", 0), 0u)
+        << said;
     expect_one_line_naming(said, path);
     if (model.reason) {
       EXPECT_NE(said.find(model.reason), std::string::npos) << said;

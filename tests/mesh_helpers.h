@@ -1,5 +1,6 @@
-// mesh_helpers.h: building, copying and freeing mesh records in tests and
-// benchmarks, and a welding reference that searches every kept vertex.
+// mesh_helpers.h: building and copying mesh records in tests and benchmarks
+// (the toolkit's free_mesh frees them), and a welding reference that
+// searches every kept vertex.
 #pragma once
 
 #include <cstdlib>
@@ -34,16 +35,6 @@ inline mesh_record* mesh_from(const std::vector<float>& positions,
   std::memcpy(m->positions, positions.data(), positions.size() * sizeof(float));
   std::memcpy(m->indices, indices.data(), indices.size() * sizeof(unsigned));
   return m;
-}
-
-inline void free_mesh(mesh_record* m) {
-  if (!m) return;
-  std::free(m->positions);
-  std::free(m->normals);
-  std::free(m->tangents);
-  std::free(m->texture_coordinates);
-  std::free(m->indices);
-  std::free(m);
 }
 
 inline mesh_record* copy_mesh(const mesh_record* from) {

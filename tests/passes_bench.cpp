@@ -7,9 +7,6 @@
 // depth), which is the depth of field's worst case: every pixel is open sky
 // and so fully blurred. --png also writes one frame of the chain (sky only,
 // at 20 s) at a small size, 320 x 180 unless given.
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb/stb_image_write.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -46,35 +43,26 @@ void clear_scene(const chain& c) {
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
+// The passes are the frame's steps after the scene and before the
+// presentation copy (film_steps 1 to 5).
+const int first_pass = 1;
 const int pass_count = 5;
-const char* const pass_names[pass_count] = {"atmosphere", "sun flare", "composite",
-                                            "depth of field", "radial blur"};
 // Texture reads per pixel of each pass's own target.
 const char* const pass_reads[pass_count] = {"0 (6 simplex octaves)", "128 (half size)", "4",
                                             "137 blurred, 2 sharp", "10"};
 
-// The frame's steps 6 to 10, pass i timed by query i.
+// The frame's passes, pass i timed by query i; the script's numbers are those
+// of the flight at full speed.
 void run_chain(const chain& c, float speed, const GLuint* queries) {
-  const film_layers& l = c.layers;
-  auto timed = [&](int i, auto&& pass) {
+  script_state script{};
+  script.noise_amount = 0.0f;
+  script.aberration = 3.0f;
+  script.speed = speed;
+  for (int i = 0; i < pass_count; ++i) {
     if (queries) glBeginQuery(GL_TIME_ELAPSED, queries[i]);
-    pass();
+    film_steps[first_pass + i].run(&c.layers, &script);
     if (queries) glEndQuery(GL_TIME_ELAPSED);
-  };
-  timed(0, [&] { generate_atmosphere(l.atmosphere_layer); });
-  timed(1, [&] { generate_sun_flare(l.atmosphere_layer, l.sun_flare_layer); });
-  timed(2, [&] { post_process(l.atmosphere_layer, l.sun_flare_layer, l.composite_layer, 0.0f); });
-  timed(3, [&] {
-    apply_depth_of_field(l.composite_layer, c.scene, l.depth_of_field_layer, 12.0f, 16.0f, 135.0f,
-                         3.0f);
-  });
-  timed(4, [&] {
-    glUseProgram(radial_blur);
-    glUniform1f(glGetUniformLocation(radial_blur, "_time"), TIME);
-    glUniform1f(glGetUniformLocation(radial_blur, "_speed"), speed * 0.25f);
-    glUseProgram(0);
-    transform(l.depth_of_field_layer, l.composite_layer, radial_blur);
-  });
+  }
 }
 
 void measure(int width, int height, int frames) {
@@ -105,7 +93,7 @@ void measure(int width, int height, int frames) {
     std::sort(ms[i].begin(), ms[i].end());
     const double median = ms[i][ms[i].size() / 2];
     total += median;
-    std::printf("%-16s %12.2f   %s\n", pass_names[i], median, pass_reads[i]);
+    std::printf("%-16s %12.2f   %s\n", film_steps[first_pass + i].name, median, pass_reads[i]);
   }
   std::printf("%-16s %12.2f\n", "chain", total);
 }
@@ -115,21 +103,8 @@ int write_png(const char* path, int width, int height) {
   TIME = 20.0f;
   clear_scene(c);
   run_chain(c, 0.001f, nullptr);
-  std::vector<float> rgba(static_cast<size_t>(width) * height * 4);
-  glActiveTexture(GL_TEXTURE0);
-  glBindTexture(GL_TEXTURE_2D, c.layers.composite_layer->texture);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_FLOAT, rgba.data());
-  glBindTexture(GL_TEXTURE_2D, 0);
-  std::vector<unsigned char> bytes(static_cast<size_t>(width) * height * 3);
-  for (int y = 0; y < height; ++y)  // GL keeps the bottom row first
-    for (int x = 0; x < width; ++x)
-      for (int k = 0; k < 3; ++k) {
-        const float v = rgba[(static_cast<size_t>(height - 1 - y) * width + x) * 4 + k];
-        bytes[(static_cast<size_t>(y) * width + x) * 3 + k] =
-            static_cast<unsigned char>(std::min(std::max(v, 0.0f), 1.0f) * 255.0f + 0.5f);
-      }
-  if (!stbi_write_png(path, width, height, 3, bytes.data(), width * 3)) {
+  if (!film_write_png(path, {c.layers.composite_layer->texture, c.layers.composite_layer->width,
+                             c.layers.composite_layer->height})) {
     std::fprintf(stderr, "passes_bench: cannot write %s\n", path);
     return 0;
   }

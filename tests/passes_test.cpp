@@ -124,15 +124,6 @@ image read_depth(const accumulator_record* scene) {
   return im;
 }
 
-int bound_texture(GLenum unit) {
-  GLint active = 0;
-  glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
-  glActiveTexture(unit);
-  const int name = gl_integer(GL_TEXTURE_BINDING_2D);
-  glActiveTexture(static_cast<GLenum>(active));
-  return name;
-}
-
 void expect_near_rgba(const rgba& expected, const std::vector<float>& actual, int width, int x,
                       int y, float tolerance, const char* what) {
   const float e[4] = {expected.r, expected.g, expected.b, expected.a};
@@ -798,12 +789,9 @@ TEST_F(passes, DepthOfFieldSplitsChannelsOnlyWithAberrationAndBoostsHighlights) 
 // ---------------------------------------------------------------------------
 // Radial speed blur, run as the frame runs it.
 
+// The blur's "_speed" is the timeline's speed x 0.25.
 void run_radial_blur(const layer_record* source, const layer_record* target, float speed) {
-  glUseProgram(radial_blur);
-  glUniform1f(glGetUniformLocation(radial_blur, "_time"), TIME);
-  glUniform1f(glGetUniformLocation(radial_blur, "_speed"), speed);
-  glUseProgram(0);
-  transform(source, target, radial_blur);
+  apply_radial_blur(source, target, speed * 4.0f);
 }
 
 TEST_F(passes, RadialBlurAveragesTenTapsTowardsTheCentre) {

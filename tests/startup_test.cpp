@@ -26,7 +26,6 @@
 #include <vector>
 
 #include "demo/assets.h"
-#include "gl_fixture.h"
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_STATIC
@@ -121,7 +120,8 @@ struct asset_folder {
     path = fs::temp_directory_path() / ("startup-assets-" + std::to_string(getpid()));
     fs::remove_all(path);
     fs::create_directories(path);
-    for (const char* name : film_asset_files) fs::create_symlink(build_folder / name, path / name);
+    for (const film_asset& asset : film_assets)
+      fs::create_symlink(build_folder / asset.file, path / asset.file);
   }
   ~asset_folder() { fs::remove_all(path); }
   fs::path replace(const char* name) {

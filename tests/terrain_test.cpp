@@ -239,20 +239,6 @@ TEST(Terrain, SeedOnlyReadsItsYComponent) {
   EXPECT_NE(std::memcmp(grids[3]->positions, grids[0]->positions, bytes), 0);
 }
 
-TEST(Terrain, SetTerrainSeedStoresTheOffsetAndLeavesNoProgram) {
-  film_tiles();
-  const int other = program(-1, -1, shader(terrain_shaders[0], GL_FRAGMENT_SHADER));
-  glUseProgram(other);
-  set_terrain_seed(0.25f, 7.0f);
-  EXPECT_EQ(gl_integer(GL_CURRENT_PROGRAM), 0);
-  float offset[2] = {0.0f, 0.0f};
-  glGetUniformfv(terrain_generator, glGetUniformLocation(terrain_generator, "_offset"), offset);
-  EXPECT_EQ(offset[0], 0.25f);
-  EXPECT_EQ(offset[1], 7.0f);
-  set_terrain_seed(0.0f, 3.0f);
-  EXPECT_EQ(take_gl_error(), static_cast<GLenum>(GL_NO_ERROR));
-}
-
 namespace {
 
 // A vertex stage that hands the terrain fragment stage a chosen light.

@@ -378,3 +378,13 @@ void render(const mesh_record* mesh) {
   glDisableClientState(GL_COLOR_ARRAY);
   glDisableClientState(GL_TEXTURE_COORD_ARRAY);
 }
+
+void free_mesh(mesh_record* mesh) {
+  if (!mesh) return;
+  std::free(mesh->positions);
+  std::free(mesh->normals);
+  std::free(mesh->tangents);
+  std::free(mesh->texture_coordinates);
+  std::free(mesh->indices);
+  std::free(mesh);
+}

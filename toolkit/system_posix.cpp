@@ -1,10 +1,12 @@
 // system_posix.cpp: what the toolkit needs from a POSIX system (Linux). Its
 // Windows counterpart is system_windows.cpp; each build compiles one of them.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -95,4 +97,18 @@ const char* system_read_file(const char* path, long long max_bytes,
   }
   close(file);
   return problem;
+}
+
+const char* system_missing_display() {
+  return std::getenv("DISPLAY") ? nullptr : "no X display: run it under xvfb-run";
+}
+
+unsigned long long system_peak_memory_bytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<unsigned long long>(usage.ru_maxrss) * 1024;  // Linux counts KiB
+}
+
+const char* system_peak_memory_source() {
+  return "getrusage ru_maxrss";
 }

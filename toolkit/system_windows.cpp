@@ -5,6 +5,8 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -134,4 +136,19 @@ const char* system_read_file(const char* path, long long max_bytes,
   }
   std::fclose(file);
   return problem;
+}
+
+const char* system_missing_display() {
+  return nullptr;
+}
+
+unsigned long long system_peak_memory_bytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return counters.PeakWorkingSetSize;
+}
+
+const char* system_peak_memory_source() {
+  return "peak working set";
 }

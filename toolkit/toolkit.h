@@ -1,12 +1,53 @@
 // toolkit.h: the film's small GPU toolkit, its whole public API.
 //
-// A plain C-style interface over plain records. Open a window with the window
-// layer, set the window size pair TVJAYSLH, then run the loaders table P744X1EL
-// one entry at a time (the first, ST664M60, initialises GLEW and creates the
-// shared objects below). After that, render targets, passes, blur and noise
-// programs and meshes are available. FDC2CHR7 undoes the loaders.
+// OVERVIEW
+// A plain C-style interface over plain records (no classes, no hidden state
+// machine) for an OpenGL 2.0 compatibility context: a window layer over GLFW
+// 3, shader programs built from whole texts or numbered pieces, floating-point
+// render targets, projections and full-screen passes, a Gaussian blur and two
+// noise programs, and indexed triangle meshes. Everything runs on the one
+// thread that owns the GL context.
 //
-// Everything here runs on the one thread that owns the GL context.
+// ORDER OF USE
+// 1. Window: window_init, set the window size pair TVJAYSLH, window_open.
+// 2. Loaders: run the two entries of P744X1EL (the first, ST664M60, starts
+//    GLEW and creates the shared objects listed under GLOBALS).
+// 3. Targets: layer, depth, accumulator; projections and quad.
+// 4. Passes: generate, transform, blit, the blur and noise programs.
+// 5. Meshes: mesh (and the film's load_mesh), render, free_mesh.
+// 6. Unloaders: the two entries of FDC2CHR7, then window_terminate.
+//
+// CODE EXAMPLE
+//   TVJAYSLH[0] = 320; TVJAYSLH[1] = 180;
+//   if (!window_init() || !window_open(320, 180, 32, WINDOW_HIDDEN)) return 1;
+//   for (loader_function load : P744X1EL) load();
+//   layer_record* image = layer(320, 180);
+//   const GLuint fbm = FOBIMQQB[3];           // fBm noise: frequency, octaves, gain
+//   glUseProgram(fbm);
+//   glUniform1f(glGetUniformLocation(fbm, "f"), 4.0f);
+//   glUniform1f(glGetUniformLocation(fbm, "o"), 5.0f);
+//   glUniform1f(glGetUniformLocation(fbm, "a"), 0.5f);
+//   glUseProgram(0);
+//   generate(image, static_cast<int>(fbm));  // the noise into the layer
+//   blit_to_back_buffer(image);
+//   window_swap();
+//   for (loader_function unload : FDC2CHR7) unload();
+//   window_terminate();
+//
+// GLOBALS, AND WHOSE THEY ARE
+// TVJAYSLH (the window size pair) is set by the program before ST664M60.
+// MUANXLC, P4E6JEEC, PXDKBCRM, HVATQD0L and FOBIMQQB are created by ST664M60
+// and deleted by TJOZD8F4; the toolkit owns them, everyone may read them.
+// Z886594B, P744X1EL and FDC2CHR7 are constant tables. toolkit_gl_checks and
+// toolkit_present_size are settings the program may change.
+//
+// OWNERSHIP OF RETURNED RECORDS
+// layer, depth and accumulator return records (and GL objects) that the
+// caller owns and that live until the context ends: nothing here deletes
+// them. mesh returns a record the caller frees with free_mesh.
+// generate_gaussian_weights returns a block the caller frees with free.
+// window_decode_tga fills a tga_image freed with window_free_tga. Shader and
+// program names belong to the caller.
 #pragma once
 
 #include <GL/glew.h>
@@ -108,6 +149,13 @@ int system_open_standard_streams();
 // writes there is kept and shown in a message box when the program ends
 // (also after exit()).
 int system_run_windowed(int (*body)());
+// Null when windows can be opened; otherwise why not, for an error line (on
+// POSIX: no X display named by $DISPLAY; Windows always has its desktop).
+const char* system_missing_display();
+// The most memory the process has held resident so far, in bytes, and where
+// the figure comes from (for the benchmark's report).
+unsigned long long system_peak_memory_bytes();
+const char* system_peak_memory_source();
 
 // What a path names, as far as loading files goes.
 enum system_file_type {
@@ -263,8 +311,12 @@ float* generate_gaussian_weights(float sigma);
 
 // Renders the height-field program into the generator framebuffer over a grid
 // of width x height cells and reads it back as a mesh with normals and
-// tangents.
+// tangents. The caller owns the record (free_mesh), as it owns one from the
+// film's load_mesh.
 mesh_record* mesh(int program, unsigned width, unsigned height);
+// Frees a mesh record and its five arrays (each a malloc'd block, as every
+// record that mesh and load_mesh return). Null is allowed and does nothing.
+void free_mesh(mesh_record* mesh);
 // Smooth, area-weighted vertex normals and t-derived tangents.
 void compute_vertex_attributes(mesh_record* mesh);
 // Welds vertices closer than distance; renumbers in order of first use.

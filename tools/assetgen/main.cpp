@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "demo/asset_files.h"
 #include "tools/assetgen/assetgen.h"
 
 #ifndef ASSETGEN_FONT
@@ -64,11 +65,13 @@ bool write_assets(const std::string& directory) {
       !make_title("kelthar", 5.5f, 0.3f, 0.8f, &kelthar) || !make_greetings(&greetings) ||
       !make_spaceship(ASSETGEN_FONT, &ship, &ship_colour, &ship_normals))
     return false;
-  return write_tga(make_rock_normal_map(512), dir + "normal-map.tga") &&
-         write_obj(ship, dir + "spaceship.obj") && write_tga(ship_colour, dir + "spaceship.tga") &&
-         write_tga(ship_normals, dir + "spaceship-normal-map.tga") &&
-         write_obj(orvane, dir + "orvane.obj") && write_obj(kelthar, dir + "kelthar.obj") &&
-         write_obj(make_ring(), dir + "ring.obj") && write_obj(greetings, dir + "greetings.obj");
+  auto path = [&dir](film_asset_file file) { return dir + film_asset_files[file]; };
+  return write_tga(make_rock_normal_map(512), path(NORMAL_MAP_FILE)) &&
+         write_obj(ship, path(SPACESHIP_MODEL_FILE)) &&
+         write_tga(ship_colour, path(SPACESHIP_TEXTURE_FILE)) &&
+         write_tga(ship_normals, path(SPACESHIP_NORMAL_MAP_FILE)) &&
+         write_obj(orvane, path(ORVANE_FILE)) && write_obj(kelthar, path(KELTHAR_FILE)) &&
+         write_obj(make_ring(), path(RING_FILE)) && write_obj(greetings, path(GREETINGS_FILE));
 }
 
 }  // namespace

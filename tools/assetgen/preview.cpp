@@ -14,6 +14,7 @@
 
 #include <cstdio>
 
+#include "demo/asset_files.h"
 #include "tools/assetgen/raster.h"
 
 namespace {
@@ -175,13 +176,15 @@ mat4 film_projection() {
 bool write_previews(const std::string& directory) {
   const std::string dir = directory + "/";
   film_mesh ship, orvane, kelthar, ring, greetings;
-  if (!import(dir + "spaceship.obj", &ship) || !import(dir + "orvane.obj", &orvane) ||
-      !import(dir + "kelthar.obj", &kelthar) || !import(dir + "ring.obj", &ring) ||
-      !import(dir + "greetings.obj", &greetings))
+  if (!import(dir + film_asset_files[SPACESHIP_MODEL_FILE], &ship) ||
+      !import(dir + film_asset_files[ORVANE_FILE], &orvane) ||
+      !import(dir + film_asset_files[KELTHAR_FILE], &kelthar) ||
+      !import(dir + film_asset_files[RING_FILE], &ring) ||
+      !import(dir + film_asset_files[GREETINGS_FILE], &greetings))
     return false;
-  const texture ship_texture = load(dir + "spaceship.tga");
-  const texture ship_normals = load(dir + "spaceship-normal-map.tga");
-  const texture ground = load(dir + "normal-map.tga");
+  const texture ship_texture = load(dir + film_asset_files[SPACESHIP_TEXTURE_FILE]);
+  const texture ship_normals = load(dir + film_asset_files[SPACESHIP_NORMAL_MAP_FILE]);
+  const texture ground = load(dir + film_asset_files[NORMAL_MAP_FILE]);
 
   bool ok = write_png(four_views(ship, TEXTURED, &ship_texture), dir + "preview-spaceship.png") &&
             write_png(four_views(orvane, LIT_GREY, nullptr), dir + "preview-orvane.png") &&
