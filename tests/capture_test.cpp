@@ -21,30 +21,9 @@
 #include <thread>
 #include <vector>
 
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#include <stb_image.h>
+#include "process_helpers.h"
 
 namespace {
-
-struct run_result {
-  int status;
-  std::string output;
-};
-
-// Runs a shell command, capturing stdout and stderr.
-run_result run_command(const std::string& command_line) {
-  const std::string command = command_line + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  run_result result{-1, ""};
-  if (!pipe) return result;
-  char buffer[4096];
-  size_t count;
-  while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, count);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
 
 // Runs demo-capture with the arguments, capturing stdout and stderr.
 run_result run_capture(const std::string& arguments) {
@@ -80,17 +59,12 @@ bool on_path(const char* program) {
 
 // Largest difference of any channel of two 8-bit images of the same size.
 int largest_difference(const std::string& a_path, const std::string& b_path) {
-  int aw, ah, bw, bh, channels;
-  unsigned char* a = stbi_load(a_path.c_str(), &aw, &ah, &channels, 3);
-  unsigned char* b = stbi_load(b_path.c_str(), &bw, &bh, &channels, 3);
-  int largest = 256;
-  if (a && b && aw == bw && ah == bh) {
-    largest = 0;
-    for (size_t i = 0; i < static_cast<size_t>(aw) * ah * 3; ++i)
-      largest = std::max(largest, std::abs(a[i] - b[i]));
-  }
-  stbi_image_free(a);
-  stbi_image_free(b);
+  rgb_image a, b;
+  if (!read_png(a_path, &a) || !read_png(b_path, &b) || a.width != b.width || a.height != b.height)
+    return 256;
+  int largest = 0;
+  for (size_t i = 0; i < a.rgb.size(); ++i)
+    largest = std::max(largest, std::abs(a.rgb[i] - b.rgb[i]));
   return largest;
 }
 
@@ -101,9 +75,11 @@ struct image_stats {
 };
 
 bool load_stats(const std::string& path, image_stats* stats) {
-  int channels = 0;
-  unsigned char* pixels = stbi_load(path.c_str(), &stats->width, &stats->height, &channels, 3);
-  if (!pixels) return false;
+  rgb_image image;
+  if (!read_png(path, &image)) return false;
+  stats->width = image.width;
+  stats->height = image.height;
+  const unsigned char* pixels = image.rgb.data();
   const int w = stats->width, h = stats->height;
   double sum = 0, sum_sq = 0;
   for (int y = 0; y < h; ++y)
@@ -120,7 +96,6 @@ bool load_stats(const std::string& path, image_stats* stats) {
   const double n = static_cast<double>(w) * h;
   for (double& m : stats->mean) m /= n;
   stats->spread = std::sqrt(std::max(0.0, sum_sq / n - (sum / n) * (sum / n)));
-  stbi_image_free(pixels);
   return true;
 }
 

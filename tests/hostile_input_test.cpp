@@ -16,31 +16,11 @@
 #include "demo/assets.h"
 #include "gl_fixture.h"
 #include "mesh_helpers.h"
+#include "process_helpers.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A folder of its own for this run's files, removed when the run ends.
-struct scratch {
-  fs::path path;
-  scratch() {
-    char name[] = "/tmp/hostile_input_test.XXXXXX";
-    path = mkdtemp(name);
-  }
-  ~scratch() { fs::remove_all(path); }
-};
-
-fs::path scratch_file(const std::string& name) {
-  static scratch folder;
-  return folder.path / name;
-}
-
-std::string write_file(const std::string& name, const std::string& bytes) {
-  const fs::path path = scratch_file(name);
-  std::ofstream(path, std::ios::binary) << bytes;
-  return path.string();
-}
 
 // A file of the given size that takes no room on disk: all zero bytes.
 std::string sparse_file(const std::string& name, off_t size) {

@@ -1,48 +1,21 @@
 // Model and texture loading from files the tests write into a temporary
 // directory: good models and images, and every kind of bad one.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "demo/assets.h"
 #include "gl_fixture.h"
 #include "mesh_helpers.h"
+#include "process_helpers.h"
 
 namespace {
-
-// A directory of its own for this run's files, removed when the run ends.
-struct scratch {
-  std::string path;
-  scratch() {
-    std::random_device random;
-    for (;;) {
-      const std::filesystem::path candidate =
-          std::filesystem::temp_directory_path() / ("loaders_test." + std::to_string(random()));
-      if (std::filesystem::create_directory(candidate)) {
-        path = candidate.string();
-        return;
-      }
-    }
-  }
-  ~scratch() { std::filesystem::remove_all(path); }
-};
-
-std::string scratch_directory() {
-  static scratch directory;
-  return directory.path;
-}
-
-std::string write_file(const std::string& name, const std::string& bytes) {
-  const std::string path = scratch_directory() + "/" + name;
-  std::ofstream(path, std::ios::binary) << bytes;
-  return path;
-}
 
 // Runs the call with stderr captured; returns what it printed.
 template <typename Call>
@@ -164,8 +137,8 @@ TEST(LoadMesh, UnusableFilesGiveNoRecordAndOneLine) {
       {"negative.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nf -1 -2 -9\n", false, nullptr},
   };
   for (const bad_model& model : models) {
-    const std::string path = model.missing ? scratch_directory() + "/" + model.name
-                                           : write_file(model.name, model.bytes);
+    const std::string path =
+        model.missing ? scratch_file(model.name).string() : write_file(model.name, model.bytes);
     mesh_record* m = nullptr;
     const std::string said = stderr_of([&] { m = load_mesh(path.c_str()); });
     EXPECT_EQ(m, nullptr) << model.name;
@@ -182,7 +155,7 @@ TEST(LoadMesh, GreetingsLoaderFillsItsGlobal) {
   // The loader reads "greetings.obj" from the working directory.
   char here[4096];
   ASSERT_NE(getcwd(here, sizeof here), nullptr);
-  ASSERT_EQ(chdir(scratch_directory().c_str()), 0);
+  ASSERT_EQ(chdir(scratch_file("").string().c_str()), 0);
   write_file("greetings.obj", "v 0 0 0\nv 2 0 0\nv 0 2 0\nf 1 2 3\n");
   greetings = nullptr;
   load_greetings_mesh();
@@ -274,8 +247,8 @@ TEST(LoadTexture, UnreadableImagesGiveATextureWithoutAnImageAndOneLine) {
       {"cut-header.tga", tga_header(2, 2, 24).substr(0, 9), false},
   };
   for (const bad_image& image : images) {
-    const std::string path = image.missing ? scratch_directory() + "/" + image.name
-                                           : write_file(image.name, image.bytes);
+    const std::string path =
+        image.missing ? scratch_file(image.name).string() : write_file(image.name, image.bytes);
     GLuint name = 0;
     const std::string said =
         stderr_of([&] { name = static_cast<GLuint>(load_texture(path.c_str())); });

@@ -22,11 +22,7 @@
 #include <string>
 #include <vector>
 
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#include <stb_image.h>
-
-#include "gl_fixture.h"
+#include "process_helpers.h"
 
 #ifndef REFERENCE_DIR
 #error "REFERENCE_DIR must name the folder of the reference frames"
@@ -35,32 +31,6 @@
 namespace {
 
 constexpr double minimum_psnr = 40.0;  // dB, over the R, G and B channels
-
-struct image {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgb;
-};
-
-bool load(const std::filesystem::path& path, image* out) {
-  int channels = 0;
-  unsigned char* pixels = stbi_load(path.c_str(), &out->width, &out->height, &channels, 3);
-  if (!pixels) return false;
-  out->rgb.assign(pixels, pixels + static_cast<size_t>(out->width) * out->height * 3);
-  stbi_image_free(pixels);
-  return true;
-}
-
-// 10 log10(255^2 / mean squared error); infinite for identical images.
-double psnr(const image& a, const image& b) {
-  double sum = 0;
-  for (size_t i = 0; i < a.rgb.size(); ++i) {
-    const double d = static_cast<double>(a.rgb[i]) - b.rgb[i];
-    sum += d * d;
-  }
-  const double mse = sum / static_cast<double>(a.rgb.size());
-  if (mse == 0) return std::numeric_limits<double>::infinity();
-  return 10.0 * std::log10(255.0 * 255.0 / mse);
-}
 
 }  // namespace
 
@@ -85,21 +55,16 @@ TEST(Reference, StillsMatchTheReferenceFrames) {
       std::filesystem::temp_directory_path() / ("reference_test_" + std::to_string(getpid()));
   std::filesystem::remove_all(out);
   const std::string command =
-      "./demo-capture --size 320x180 --fps 60 --at " + moments + " --out " + out.string() + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  char buffer[4096];
-  size_t count;
-  while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, count);
-  const int status = pclose(pipe);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << "\n" << output;
+      "./demo-capture --size 320x180 --fps 60 --at " + moments + " --out " + out.string();
+  const run_result run = run_command(command);
+  const std::string& output = run.output;
+  ASSERT_EQ(run.status, 0) << command << "\n" << output;
 
   for (const auto& reference_path : references) {
     const std::filesystem::path still_path = out / reference_path.filename();
-    image reference, still;
-    ASSERT_TRUE(load(reference_path, &reference)) << reference_path;
-    ASSERT_TRUE(load(still_path, &still)) << still_path << "\n" << output;
+    rgb_image reference, still;
+    ASSERT_TRUE(read_png(reference_path, &reference)) << reference_path;
+    ASSERT_TRUE(read_png(still_path, &still)) << still_path << "\n" << output;
     ASSERT_EQ(still.width, reference.width) << reference_path;
     ASSERT_EQ(still.height, reference.height) << reference_path;
     const double measured = psnr(still, reference);
