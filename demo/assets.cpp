@@ -10,8 +10,8 @@
 #include <assimp/cimport.h>
 #include <assimp/mesh.h>
 #include <assimp/scene.h>
-#include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -48,17 +48,16 @@ namespace {
 // so that no file is read and decoded twice.
 struct kept_asset {
   std::string path;
-  tga_image image;     // a checked TGA file, or no pixels
-  mesh_record* model;  // a checked model file, or null
-  struct stat file;    // the file as it was when checked
+  tga_image image;          // a checked TGA file, or no pixels
+  mesh_record* model;       // a checked model file, or null
+  system_file_status file;  // the file as it was when checked
 };
 
 // Whether the file is still the one that was checked: same file, size and
 // modification time.
-bool unchanged(const struct stat& before, const struct stat& now) {
-  return before.st_dev == now.st_dev && before.st_ino == now.st_ino &&
-         before.st_size == now.st_size && before.st_mtim.tv_sec == now.st_mtim.tv_sec &&
-         before.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
+bool unchanged(const system_file_status& before, const system_file_status& now) {
+  return before.type == now.type && before.size == now.size &&
+         std::equal(before.identity, before.identity + 4, now.identity);
 }
 std::vector<kept_asset> kept_assets;
 
@@ -235,10 +234,11 @@ const char* non_finite_texture_coordinate(const char* path) {
 // the reason it cannot be used (the importer's own words, when it has them).
 std::string read_mesh(const char* path, mesh_record** out) {
   *out = nullptr;
-  struct stat status {};
-  if (stat(path, &status) != 0) return std::strerror(errno);
-  if (!S_ISREG(status.st_mode)) return "it is not a regular file";
-  if (status.st_size > max_model_file_bytes) return "the file is too large";
+  system_file_status status{};
+  bool missing = false;
+  if (const char* problem = system_stat_file(path, &status, &missing)) return problem;
+  if (status.type != SYSTEM_FILE_REGULAR) return "it is not a regular file";
+  if (status.size > max_model_file_bytes) return "the file is too large";
   try {
     const aiScene* scene = aiImportFile(path, import_flags);
     if (!scene) return import_error();
@@ -278,7 +278,8 @@ std::string check_asset(const char* path) {
   kept_asset kept{path, tga_image{}, nullptr, {}};
   // A file checked before and not changed since need not be read again (the
   // capture tool checks before it looks for a display, then once more).
-  if (stat(path, &kept.file) == 0) {
+  bool missing = false;
+  if (!system_stat_file(path, &kept.file, &missing)) {
     for (const kept_asset& earlier : kept_assets)
       if (earlier.path == path && unchanged(earlier.file, kept.file)) return std::string();
   }

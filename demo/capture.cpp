@@ -189,8 +189,8 @@ double seconds_now() {
 // fail without one.
 bool open_capture_window(const capture_options& options) {
   if (!film_check_assets(capture_program_name)) return false;
-  if (!std::getenv("DISPLAY")) {
-    std::fprintf(stderr, "%s: no X display: run it under xvfb-run\n", capture_program_name);
+  if (const char* missing = system_missing_display()) {
+    std::fprintf(stderr, "%s: %s\n", capture_program_name, missing);
     return false;
   }
   return film_open_window(capture_program_name, options.width, options.height, WINDOW_HIDDEN) != 0;
@@ -233,7 +233,8 @@ int capture_stills(const capture_options& options) {
     const film_image image = film_steps[shown].leaves(&layers);
     // Moments that fall on the same frame share its image.
     for (; next < moments.size() && film_frame_at(moments[next], options.fps) == frame; ++next) {
-      const std::string path = (std::filesystem::path(options.out) / still_name(moments[next]));
+      const std::string path =
+          (std::filesystem::path(options.out) / still_name(moments[next])).string();
       note_file_made(path);
       if (!film_write_png(path.c_str(), image)) {
         std::fprintf(stderr, "%s%s: cannot write %s: %s\n", written ? "\n" : "",

@@ -1,7 +1,6 @@
 // capture_benchmark.cpp: demo-capture --benchmark: the time of each start-up
 // step and of each step of the frame (film_steps) at a few moments, and the
 // memory the film holds.
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -231,9 +230,8 @@ int run_benchmark(const capture_options& options) {
 
   // Memory: the process's peak, then what the film's objects hold, computed
   // from their sizes.
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  std::printf("\nPeak resident memory (getrusage ru_maxrss): %.1f MiB\n", usage.ru_maxrss / 1024.0);
+  std::printf("\nPeak resident memory (%s): %.1f MiB\n", system_peak_memory_source(),
+              mib(static_cast<double>(system_peak_memory_bytes())));
   std::printf("GPU memory held by the film, from the objects' sizes:\n");
   double gpu_total = 0;
   auto gpu_line = [&](const std::string& what, double bytes) {

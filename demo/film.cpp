@@ -2,10 +2,6 @@
 // scene through the pass chain to the window.
 #include "demo/film.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -94,32 +90,23 @@ void run_bar_screen(const loader_function* table, bool shrinking) {
   while (bar_screen_frame(&screen, window_time())) window_swap();
 }
 
-// Why the asset file cannot be read, or null when its first byte can be. The
-// file is opened without blocking and its type checked before any read: a
-// FIFO or a device in place of an asset would otherwise wait forever.
+// Why the asset file cannot be read, or null when its first byte can be. Its
+// type is checked before it is opened: a FIFO or a device in place of an
+// asset would otherwise wait forever.
 static const char* asset_problem(const char* path) {
-  const int file = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (file < 0) {
-    if (errno == ENOENT) return "no such file (run the film from its build folder)";
-    return std::strerror(errno);
-  }
-  struct stat status {};
+  system_file_status status{};
+  bool missing = false;
+  if (const char* problem = system_stat_file(path, &status, &missing))
+    return missing ? "no such file (run the film from its build folder)" : problem;
+  if (status.type == SYSTEM_FILE_FOLDER) return "it is a folder, not a file";
+  if (status.type != SYSTEM_FILE_REGULAR) return "it is not a regular file";
+  if (status.size == 0) return "the file is empty";
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) return std::strerror(errno);
+  const int got = std::fgetc(file);
   const char* problem = nullptr;
-  unsigned char first = 0;
-  if (fstat(file, &status) != 0)
-    problem = std::strerror(errno);
-  else if (S_ISDIR(status.st_mode))
-    problem = "it is a folder, not a file";
-  else if (!S_ISREG(status.st_mode))
-    problem = "it is not a regular file";
-  else if (status.st_size == 0)
-    problem = "the file is empty";
-  else {
-    const ssize_t got = read(file, &first, 1);
-    if (got < 0) problem = std::strerror(errno);
-    if (got == 0) problem = "the file is empty";
-  }
-  close(file);
+  if (got == EOF) problem = std::ferror(file) ? std::strerror(errno) : "the file is empty";
+  std::fclose(file);
   return problem;
 }
 

@@ -44,6 +44,11 @@ int bar_screen_frame(bar_screen* screen, double now);
 // Shows a whole bar screen, presenting each frame: for programs that may block.
 void run_bar_screen(const loader_function* table, bool shrinking);
 
+// The player (main.cpp, built once per window size): plays the film full
+// screen from the loading bar to the unloading bar. Returns the program's
+// exit status: 0 after the film, 1 (with a line on stderr) if it cannot start.
+int film_play();
+
 // The four layers of the pass chain.
 struct film_layers {
   layer_record* composite_layer;       // window size

@@ -1,6 +1,7 @@
-// main.cpp: the film's entry. Opens the full-screen window and plays one
-// showing: the loading bar while the toolkit loads and the film's resources
-// are made, the film until 115 s or Escape, then the unloading bar.
+// main.cpp: the film's player, called by the system's entry (main_posix.cpp or
+// main_windows.cpp). Opens the full-screen window and plays one showing: the
+// loading bar while the toolkit loads and the film's resources are made, the
+// film until 115 s or Escape, then the unloading bar.
 //
 // FILM_WIDTH and FILM_HEIGHT are the build's window and render size: the only
 // difference between demo1080 and demo720.
@@ -17,7 +18,7 @@ static const int width = FILM_WIDTH;
 static const int height = FILM_HEIGHT;
 static const char* const program_name = FILM_HEIGHT == 720 ? "demo720" : "demo1080";
 
-int main(int, char**) {
+int film_play() {
   if (!system_open_standard_streams()) return 1;
   if (!film_open_window(program_name, width, height, WINDOW_FULLSCREEN)) return 1;
   window_framebuffer_size(&toolkit_present_size[0], &toolkit_present_size[1]);

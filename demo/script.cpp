@@ -2,14 +2,15 @@
 //
 // script_step runs the per-frame rules in their fixed order; each rule sees
 // what the rules before it left. Every motion is keyed to the frame time t and
-// the frame interval dt. The only other input is rand(), which is never
-// seeded, so every showing draws the same sequence. Time windows compare with
+// the frame interval dt. The only other input is script_rand(), the never
+// seeded rand() of Windows' C runtime on every system, so every showing on
+// every system draws the same sequence. Time windows compare with
 // 32-bit float constants, so a frame at exactly 61.7 s falls in neither finale
 // rule.
 #include "demo/script.h"
 
 #include <cmath>
-#include <cstdlib>
+#include <cstdint>
 
 #include "demo/assets.h"
 #include "demo/effects.h"
@@ -53,10 +54,23 @@ float smoothstep(float edge0, float edge1, float x) {
   return u * u * u * (u * (u * 6.0f - 15.0f) + 10.0f);
 }
 
+// A linear congruential generator modulo 2^32 that hands out bits 16 to 30;
+// its state starts at 1, as an unseeded rand() does.
+static uint32_t random_state = 1;
+
+int script_rand() {
+  random_state = random_state * 214013u + 2531011u;
+  return static_cast<int>((random_state >> 16) & 0x7fffu);
+}
+
+void script_rand_restart() {
+  random_state = 1;
+}
+
 void script_reset(script_state* state) {
-  // rand() back to the start of its unseeded sequence, so that a timeline
-  // replayed from its start (a viewer seeking back) draws the same numbers.
-  std::srand(1);
+  // The random numbers back to the start of their sequence, so that a
+  // timeline replayed from its start (a viewer seeking back) draws the same.
+  script_rand_restart();
   *state = script_state{};
   state->speed = 0.001f;
   state->title_angle = -15.0f;
@@ -92,12 +106,10 @@ void script_step(script_state* s, float t, float dt, bool draw) {
   if (s->title_angle < 15.0f) s->title_angle += dt * 6.0f;
 
   // Shake, as strong as three times the previous frame's jitter. The random
-  // number is drawn whether or not the frame is drawn. It is taken to 0 to
-  // 32767 whatever the runtime's RAND_MAX, so the shake is a share of at most
-  // one amplitude on every platform.
+  // number (0 to 32767) is drawn whether or not the frame is drawn.
   s->shake = 0.0f;
   if (t < 61.5f) {
-    const float r = static_cast<float>(std::rand() % 32768);
+    const float r = static_cast<float>(script_rand());
     s->shake = s->noise_amount * 3.0f * r / 32767.0f;
   }
 
@@ -119,7 +131,7 @@ void script_step(script_state* s, float t, float dt, bool draw) {
       }
       if (s->camera_distance - terrain_positions[i] >= 10.0f) {
         terrain_positions[i] += 30.0f;
-        terrain_rotations[i] = static_cast<float>(std::rand() % 4) * 90.0f;
+        terrain_rotations[i] = static_cast<float>(script_rand() % 4) * 90.0f;
       }
       if (draw) glPopMatrix();
     }

@@ -43,9 +43,17 @@ struct script_state {
 extern float terrain_positions[4];
 extern float terrain_rotations[4];
 
-// Sets the state, the tile tables and rand()'s sequence (seed 1, as unseeded)
-// to their values at the start of the film.
+// Sets the state, the tile tables and script_rand's sequence to their values
+// at the start of the film.
 void script_reset(script_state* state);
+// The script's random numbers, 0 to 32767: the C runtime's rand() as Windows
+// defines it, never seeded, on every system, so that the film's shake and
+// terrain turns, and with them its pictures, are the same everywhere (other C
+// runtimes have other sequences). One sequence for the whole process.
+int script_rand();
+// Starts script_rand's sequence again from its beginning (for tests that
+// compare two flights).
+void script_rand_restart();
 // Runs the timeline rules for one frame at time t with frame interval dt. With
 // draw false no GL call is made, but the state (rand() included) advances
 // exactly as in a drawn frame.

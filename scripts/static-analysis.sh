@@ -9,9 +9,9 @@ build=${ANALYSIS_BUILD_DIR:-$root/build-analysis}
 cmake -S "$root" -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DBUILD_TESTING=OFF >/dev/null
 cd "$root"
 # The browser build's own files (web.cpp, *_web.cpp) compile only with
-# Emscripten, outside this build.
-mapfile -t sources < <(find toolkit demo tools -name '*.cpp' ! -name 'web.cpp' ! -name '*_web.cpp' |
-  LC_ALL=C sort)
+# Emscripten, and the Windows files (*_windows.cpp) only in the cross build.
+mapfile -t sources < <(find toolkit demo tools -name '*.cpp' ! -name 'web.cpp' ! -name '*_web.cpp' \
+  ! -name '*_windows.cpp' | LC_ALL=C sort)
 if ((${#sources[@]} == 0)); then
   echo "static-analysis: no sources found under $root" >&2
   exit 1

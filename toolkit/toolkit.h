@@ -54,6 +54,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // ---------------------------------------------------------------------------
 // Window layer (window.cpp): the only code in the system that talks to GLFW.
@@ -171,13 +172,49 @@ const char* toolkit_missing_capability();
 // System (system_posix.cpp or system_windows.cpp): the little that differs
 // between operating systems, so that nothing else needs to know which it is.
 
-// The running program's short name (no folder), for the start of error lines.
+// The running program's short name (no folder, no ".exe"), for the start of
+// error lines.
 const char* system_program_name();
 // Makes sure that standard input, output and error are open, giving each one
 // that is closed the system's null device, so that no file the program opens
 // later takes their place. Call it first thing in main. Returns 1, or 0 when
 // a closed one cannot be opened (the program should then end with status 1).
 int system_open_standard_streams();
+// Runs a windowed program's body and returns its exit status. On POSIX it
+// just calls it. On Windows a windowed program has no console: unless its
+// standard error was sent to a file or a pipe (by a script), what the body
+// writes there is kept and shown in a message box when the program ends
+// (also after exit()).
+int system_run_windowed(int (*body)());
+// Null when windows can be opened; otherwise why not, for an error line (on
+// POSIX: no X display named by $DISPLAY; Windows always has its desktop).
+const char* system_missing_display();
+// The most memory the process has held resident so far, in bytes, and where
+// the figure comes from (for the benchmark's report).
+unsigned long long system_peak_memory_bytes();
+const char* system_peak_memory_source();
+
+// What a path names, as far as loading files goes.
+enum system_file_type {
+  SYSTEM_FILE_REGULAR = 0,  // a file that can be read to its end
+  SYSTEM_FILE_FOLDER = 1,
+  SYSTEM_FILE_OTHER = 2,  // a FIFO, device or socket: reading it could wait
+};
+struct system_file_status {
+  system_file_type type;
+  long long size;                  // bytes, for a regular file
+  unsigned long long identity[4];  // device, file number, modification time:
+                                   // equal for the same unchanged file
+};
+// Looks the path up without opening it. Returns null, or the reason it cannot
+// (the system's words); *missing then says whether there is no such file.
+const char* system_stat_file(const char* path, system_file_status* out, bool* missing);
+// Reads the whole of the regular file at path, of at most max_bytes, into
+// *bytes (resized to fit). The type is checked before any read, so that a
+// FIFO or a device in place of the file cannot make the program wait.
+// Returns null, or the reason it cannot.
+const char* system_read_file(const char* path, long long max_bytes,
+                             std::vector<unsigned char>* bytes);
 
 // OpenGL flavour (gl_desktop.cpp or gl_web.cpp): hands shader texts to GL,
 // adapted where the flavour needs it (WebGL's shading language lacks some of

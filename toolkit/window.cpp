@@ -7,9 +7,6 @@
 
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -248,48 +245,10 @@ const char* toolkit_missing_capability() {
 // colour map. A larger file is refused before it is read into memory.
 static const long long max_tga_file_bytes = 8192LL * 4096 * 5 + 18 + 255 + 65536 * 4;
 
-// Reads a whole regular file of at most max_bytes; null on success, or the reason.
-// The type is checked before any read, without blocking, so that a FIFO or a
-// device in place of the file cannot make the program wait.
-static const char* read_file(const char* path, long long max_bytes,
-                             std::vector<unsigned char>* bytes) {
-  const int file = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (file < 0) return std::strerror(errno);
-  struct stat status {};
-  const char* problem = nullptr;
-  if (fstat(file, &status) != 0)
-    problem = std::strerror(errno);
-  else if (!S_ISREG(status.st_mode))
-    problem = "it is not a regular file";
-  else if (status.st_size > max_bytes)
-    problem = "the file is too large";
-  else {
-    try {
-      bytes->resize(static_cast<size_t>(status.st_size));
-      size_t done = 0;
-      while (done < bytes->size()) {
-        const ssize_t got = read(file, bytes->data() + done, bytes->size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-          problem = std::strerror(errno);
-          break;
-        }
-        if (got == 0) break;
-        done += static_cast<size_t>(got);
-      }
-      bytes->resize(done);
-    } catch (const std::bad_alloc&) {
-      problem = "not enough memory to read it";
-    }
-  }
-  close(file);
-  return problem;
-}
-
 const char* window_read_tga(const char* path, int max_size, tga_image* out) {
   *out = tga_image{};
   std::vector<unsigned char> file;
-  if (const char* problem = read_file(path, max_tga_file_bytes, &file)) return problem;
+  if (const char* problem = system_read_file(path, max_tga_file_bytes, &file)) return problem;
   return window_decode_tga(file.data(), file.size(), max_size, out);
 }
 

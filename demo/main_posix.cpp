@@ -1,0 +1,6 @@
+// main_posix.cpp: the players' entry on POSIX systems.
+#include "demo/film.h"
+
+int main(int, char**) {
+  return system_run_windowed(film_play);
+}

@@ -1,0 +1,154 @@
+// system_windows.cpp: what the toolkit needs from Windows. Its POSIX
+// counterpart is system_posix.cpp; each build compiles one of them.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "toolkit/toolkit.h"
+
+const char* system_program_name() {
+  static char name[MAX_PATH] = "";
+  if (name[0]) return name;
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    std::strcpy(name, "program");
+    return name;
+  }
+  const char* start = path;
+  for (const char* c = path; *c; ++c)
+    if (*c == '\\' || *c == '/') start = c + 1;
+  std::strcpy(name, start);
+  char* dot = std::strrchr(name, '.');
+  if (dot && _stricmp(dot, ".exe") == 0) *dot = '\0';
+  return name;
+}
+
+int system_open_standard_streams() {
+  // A windowed program has no console: its C streams then have no file
+  // behind them. Each such stream gets the null device, so that writing to it
+  // is harmless.
+  FILE* const streams[3] = {stdin, stdout, stderr};
+  for (int stream = 0; stream <= 2; ++stream) {
+    const int descriptor = _fileno(streams[stream]);
+    if (descriptor >= 0 && _get_osfhandle(descriptor) != -1) continue;
+    if (!std::freopen("NUL", stream == 0 ? "r" : "w", streams[stream])) return 0;
+  }
+  return 1;
+}
+
+// Where standard error was sent while a windowed program runs without one.
+static FILE* kept_errors = nullptr;
+
+// Whether standard error was sent to a file or a pipe by whoever started the
+// program (a script, a test). A windowed program started from the desktop or
+// a command prompt has none, or a character device nobody reads.
+static bool standard_error_is_kept() {
+  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
+  const DWORD type = GetFileType(handle);
+  return type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE;
+}
+
+// At exit: shows what the program wrote to standard error, if anything, in
+// one message box titled with the program's name.
+static void show_kept_errors() {
+  std::fflush(stderr);
+  std::string text;
+  std::rewind(kept_errors);
+  char chunk[1024];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, kept_errors)) > 0) text.append(chunk, got);
+  std::fclose(kept_errors);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  if (!text.empty())
+    MessageBoxA(nullptr, text.c_str(), system_program_name(),
+                MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+int system_run_windowed(int (*body)()) {
+  if (!standard_error_is_kept()) {
+    // A file in the user's temporary folder that is deleted once closed
+    // ("D"); standard error is rebound to it until the program ends.
+    char folder[MAX_PATH];
+    char path[MAX_PATH];
+    if (GetTempPathA(MAX_PATH, folder) && GetTempFileNameA(folder, "err", 0, path)) {
+      kept_errors = std::fopen(path, "w+bD");
+      if (kept_errors && std::freopen("NUL", "w", stderr) &&
+          _dup2(_fileno(kept_errors), _fileno(stderr)) == 0) {
+        std::setvbuf(stderr, nullptr, _IONBF, 0);
+        std::atexit(show_kept_errors);
+      }
+    }
+  }
+  return body();
+}
+
+const char* system_stat_file(const char* path, system_file_status* out, bool* missing) {
+  struct _stat64 status {};
+  *missing = false;
+  if (_stat64(path, &status) != 0) {
+    *missing = errno == ENOENT;
+    return std::strerror(errno);
+  }
+  *out = system_file_status{};
+  out->type = (status.st_mode & _S_IFMT) == _S_IFREG   ? SYSTEM_FILE_REGULAR
+              : (status.st_mode & _S_IFMT) == _S_IFDIR ? SYSTEM_FILE_FOLDER
+                                                       : SYSTEM_FILE_OTHER;
+  out->size = status.st_size;
+  out->identity[0] = static_cast<unsigned long long>(status.st_dev);
+  out->identity[1] = static_cast<unsigned long long>(status.st_ino);
+  out->identity[2] = static_cast<unsigned long long>(status.st_mtime);
+  out->identity[3] = static_cast<unsigned long long>(status.st_ctime);
+  return nullptr;
+}
+
+const char* system_read_file(const char* path, long long max_bytes,
+                             std::vector<unsigned char>* bytes) {
+  // Devices (CON, NUL, COM1, ...) are not regular files: refused before any
+  // read. The file is read in binary mode, byte for byte.
+  system_file_status status{};
+  bool missing = false;
+  if (const char* problem = system_stat_file(path, &status, &missing)) return problem;
+  if (status.type != SYSTEM_FILE_REGULAR) return "it is not a regular file";
+  if (status.size > max_bytes) return "the file is too large";
+  std::FILE* file = std::fopen(path, "rbN");
+  if (!file) return std::strerror(errno);
+  const char* problem = nullptr;
+  try {
+    bytes->resize(static_cast<size_t>(status.size));
+    const size_t done = std::fread(bytes->data(), 1, bytes->size(), file);
+    if (done < bytes->size() && std::ferror(file)) problem = std::strerror(errno);
+    bytes->resize(done);
+  } catch (const std::bad_alloc&) {
+    problem = "not enough memory to read it";
+  }
+  std::fclose(file);
+  return problem;
+}
+
+const char* system_missing_display() {
+  return nullptr;
+}
+
+unsigned long long system_peak_memory_bytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return counters.PeakWorkingSetSize;
+}
+
+const char* system_peak_memory_source() {
+  return "peak working set";
+}
