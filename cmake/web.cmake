@@ -24,7 +24,8 @@ find_path(STB_INCLUDE_DIR stb_image.h PATHS /usr/include PATH_SUFFIXES stb NO_CM
 add_compile_options(-fexceptions)
 add_link_options(-fexceptions)
 
-add_library(toolkit STATIC ${toolkit_sources} toolkit/system_web.cpp toolkit/gl_web.cpp)
+add_library(toolkit STATIC ${toolkit_sources} toolkit/system_web.cpp toolkit/files_posix.cpp
+  toolkit/gl_web.cpp)
 target_include_directories(toolkit PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_include_directories(toolkit SYSTEM PRIVATE ${STB_INCLUDE_DIR})
 # Emscripten's GLEW header predates the ARB name of the anisotropy extension.
