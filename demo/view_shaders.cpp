@@ -40,32 +40,14 @@ std::string stamp_of(const std::string& path) {
 // Reads a shader file: "" and its text in *text, or the reason it cannot be
 // used. The type is checked before any read, without blocking.
 std::string read_shader(const std::string& path, std::string* text) {
-  const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (file < 0) return errno == ENOENT ? "no such file" : std::strerror(errno);
-  struct stat status {};
+  system_file_status status{};
+  bool missing = false;
+  if (system_stat_file(path.c_str(), &status, &missing) && missing) return "no such file";
+  std::vector<unsigned char> bytes;
   std::string problem;
-  if (fstat(file, &status) != 0)
-    problem = std::strerror(errno);
-  else if (!S_ISREG(status.st_mode))
-    problem = "it is not a regular file";
-  else if (status.st_size > most_shader_bytes)
-    problem = "the file is larger than 1 MB";
-  else {
-    text->assign(static_cast<size_t>(status.st_size), '\0');
-    size_t done = 0;
-    while (done < text->size()) {
-      const ssize_t got = read(file, &(*text)[done], text->size() - done);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) {
-        problem = std::strerror(errno);
-        break;
-      }
-      if (got == 0) break;
-      done += static_cast<size_t>(got);
-    }
-    text->resize(done);
-  }
-  close(file);
+  if (const char* reason = system_read_file(path.c_str(), most_shader_bytes, &bytes))
+    problem = status.size > most_shader_bytes ? "the file is larger than 1 MB" : reason;
+  text->assign(bytes.begin(), bytes.end());
   if (!problem.empty()) return problem;
   if (text->empty()) return "the file is empty";
   for (unsigned char c : *text)
