@@ -1,7 +1,6 @@
 // Model and texture loading from files the tests write into a temporary
 // directory: good models and images, and every kind of bad one.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +12,7 @@
 #include "demo/assets.h"
 #include "gl_fixture.h"
 #include "mesh_helpers.h"
-#include "process_helpers.h"
+#include "test_files.h"
 
 namespace {
 
@@ -153,13 +152,12 @@ TEST(LoadMesh, UnusableFilesGiveNoRecordAndOneLine) {
 
 TEST(LoadMesh, GreetingsLoaderFillsItsGlobal) {
   // The loader reads "greetings.obj" from the working directory.
-  char here[4096];
-  ASSERT_NE(getcwd(here, sizeof here), nullptr);
-  ASSERT_EQ(chdir(scratch_file("").string().c_str()), 0);
+  const std::filesystem::path here = std::filesystem::current_path();
+  std::filesystem::current_path(scratch_file(""));
   write_file("greetings.obj", "v 0 0 0\nv 2 0 0\nv 0 2 0\nf 1 2 3\n");
   greetings = nullptr;
   load_greetings_mesh();
-  ASSERT_EQ(chdir(here), 0);
+  std::filesystem::current_path(here);
   ASSERT_NE(greetings, nullptr);
   EXPECT_EQ(floats_of(greetings->positions, 3), (std::vector<float>{0, 0, 0, 2, 0, 0, 0, 2, 0}));
   free_mesh(greetings);

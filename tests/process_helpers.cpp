@@ -1,5 +1,4 @@
-// process_helpers.cpp: running the film's programs from tests, and reading
-// and comparing the images they write.
+// process_helpers.cpp: running the film's programs from tests.
 #include "process_helpers.h"
 
 #include <fcntl.h>
@@ -15,10 +14,6 @@
 #include <limits>
 #include <sstream>
 #include <thread>
-
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#include <stb_image.h>
 
 namespace fs = std::filesystem;
 
@@ -93,51 +88,4 @@ run_result run_process(const std::vector<std::string>& arguments, const fs::path
 
 run_result run_command(const std::string& command_line) {
   return run_process({"/bin/sh", "-c", command_line}, fs::current_path(), {}, 900.0);
-}
-
-namespace {
-
-// The scratch folder, removed when the program ends.
-struct scratch_folder {
-  fs::path path;
-  scratch_folder() {
-    char name[] = "/tmp/test-scratch.XXXXXX";
-    path = mkdtemp(name);
-  }
-  ~scratch_folder() { fs::remove_all(path); }
-};
-
-}  // namespace
-
-fs::path scratch_file(const std::string& name) {
-  static scratch_folder folder;
-  return folder.path / name;
-}
-
-std::string write_file(const std::string& name, const std::string& bytes) {
-  const fs::path path = scratch_file(name);
-  std::ofstream(path, std::ios::binary) << bytes;
-  return path.string();
-}
-
-bool read_png(const std::string& path, rgb_image* out) {
-  int channels = 0;
-  unsigned char* pixels = stbi_load(path.c_str(), &out->width, &out->height, &channels, 3);
-  if (!pixels) return false;
-  out->rgb.assign(pixels, pixels + static_cast<size_t>(out->width) * out->height * 3);
-  stbi_image_free(pixels);
-  return true;
-}
-
-double psnr(const rgb_image& a, const rgb_image& b) {
-  if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size() || a.rgb.empty())
-    return 0.0;
-  double sum = 0;
-  for (size_t i = 0; i < a.rgb.size(); ++i) {
-    const double d = static_cast<double>(a.rgb[i]) - b.rgb[i];
-    sum += d * d;
-  }
-  const double mse = sum / static_cast<double>(a.rgb.size());
-  if (mse == 0) return std::numeric_limits<double>::infinity();
-  return 10.0 * std::log10(255.0 * 255.0 / mse);
 }

@@ -1,6 +1,5 @@
-// process_helpers.h: what the tests that run programs or write files share:
-// one way to run a program and read what it printed, a scratch folder, and one
-// PNG reader with the peak signal-to-noise ratio that compares two images.
+// process_helpers.h: one way for tests to run a program and read what it
+// printed (POSIX). The file helpers every system shares are in test_files.h.
 #pragma once
 
 #include <sys/types.h>
@@ -9,6 +8,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "test_files.h"
 
 struct run_result {
   int status = -1;         // exit status, or -1 when killed or not exited
@@ -32,23 +33,3 @@ run_result run_process(const std::vector<std::string>& arguments,
 
 // Runs a shell command line in the current folder (limit: 15 minutes).
 run_result run_command(const std::string& command_line);
-
-// A path in this test program's own scratch folder (made on first use under
-// /tmp, removed when the program ends).
-std::filesystem::path scratch_file(const std::string& name);
-// Writes the bytes to scratch_file(name) and returns its path.
-std::string write_file(const std::string& name, const std::string& bytes);
-
-// An 8-bit RGB image, top row first.
-struct rgb_image {
-  int width = 0;
-  int height = 0;
-  std::vector<unsigned char> rgb;
-};
-
-// Reads a PNG (or another image stb_image knows) as RGB; false if it cannot.
-bool read_png(const std::string& path, rgb_image* out);
-
-// 10 log10(255^2 / mean squared error) over R, G and B of two images of the
-// same size; infinite for identical images, 0 for images of different sizes.
-double psnr(const rgb_image& a, const rgb_image& b);

@@ -1,0 +1,28 @@
+// test_files.h: what tests that write or compare files share, on every system:
+// a scratch folder, and one PNG reader with the peak signal-to-noise ratio
+// that compares two images.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A path in this test program's own scratch folder (made on first use under
+// /tmp, removed when the program ends).
+std::filesystem::path scratch_file(const std::string& name);
+// Writes the bytes to scratch_file(name) and returns its path.
+std::string write_file(const std::string& name, const std::string& bytes);
+
+// An 8-bit RGB image, top row first.
+struct rgb_image {
+  int width = 0;
+  int height = 0;
+  std::vector<unsigned char> rgb;
+};
+
+// Reads a PNG (or another image stb_image knows) as RGB; false if it cannot.
+bool read_png(const std::string& path, rgb_image* out);
+
+// 10 log10(255^2 / mean squared error) over R, G and B of two images of the
+// same size; infinite for identical images, 0 for images of different sizes.
+double psnr(const rgb_image& a, const rgb_image& b);
