@@ -14,6 +14,7 @@ CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DFILM_FUZZ=ON -DBUILD_T
 cmake --build "$build" -j"$(nproc)" --target tga_fuzz obj_fuzz
 
 export ASAN_OPTIONS=detect_leaks=1
+export LSAN_OPTIONS=suppressions=$root/fuzz/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 mkdir -p "$build/artifacts"
 failed=0
