@@ -79,7 +79,10 @@ bool make_folder(const std::string& path) {
   std::error_code error;
   for (std::filesystem::path folder = path; !folder.empty() && folder != folder.root_path();
        folder = folder.parent_path()) {
-    if (std::filesystem::exists(std::filesystem::symlink_status(folder, error))) break;
+    // A folder that is not there yet is no error (the standard library says
+    // ENOENT in the error code all the same): only whether it exists counts.
+    std::error_code looked;
+    if (std::filesystem::exists(std::filesystem::symlink_status(folder, looked))) break;
     if (folder.filename().empty()) continue;  // a trailing "/"
     missing.push_back(folder);
   }

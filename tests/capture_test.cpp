@@ -456,6 +456,18 @@ TEST(Capture, FailedRunLeavesNoFolderItMade) {
   std::filesystem::remove_all(out);
 }
 
+// A folder named relative to the working folder, as a user types it, is made
+// there; a missing one-word folder is no error.
+TEST(Capture, StillsGoToAFolderNamedRelativeToTheWorkingFolder) {
+  const std::string out = "relative-stills-" + std::to_string(getpid());
+  std::filesystem::remove_all(out);
+  const run_result run = run_capture("--at 3 --size 64x36 --fps 10 --out " + out);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(out) / "still-003.000.png"))
+      << run.output;
+  std::filesystem::remove_all(out);
+}
+
 // Files that cannot be written whole (here: beyond a file size limit, with
 // SIGXFSZ ignored, as a full disk would stop them) end the run with one line
 // naming the file and the reason, and leave nothing: no cut-off still, frame
