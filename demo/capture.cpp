@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/options.h"
+#include "demo/cli_options.h"
 
 const char* const capture_program_name = "demo-capture";
 
@@ -106,19 +106,7 @@ capture_options parse_options(int argc, char** argv) {
       ->check(CLI::Validator(
           [&options](std::string& value) { return parse_moments(value, &options.moments); },
           "T1,..."));
-  app.add_option("--size", size)
-      ->check(CLI::Validator(
-          [&options](std::string& value) {
-            return check_size(value, &options.width, &options.height);
-          },
-          "WxH"));
-  app.add_option("--fps", options.fps)
-      ->check(CLI::Validator(
-          [](std::string& value) {
-            double fps = 0;
-            return check_fps(value, &fps);
-          },
-          "N"));
+  add_size_and_fps_options(&app, &size, &options.width, &options.height, &options.fps);
   app.add_option("--out", options.out);
   app.add_option("--layer", options.layer)
       ->check(CLI::Validator(

@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <exception>
 
-#include "demo/options.h"
+#include "demo/cli_options.h"
 
 const char* const view_program_name = "demo-view";
 
@@ -111,19 +111,7 @@ view_options view_parse_options(int argc, char** argv) {
   bool help = false;
   std::string size;
   app.add_flag("-h,--help", help);
-  app.add_option("--size", size)
-      ->check(CLI::Validator(
-          [&options](std::string& value) {
-            return check_size(value, &options.width, &options.height);
-          },
-          "WxH"));
-  app.add_option("--fps", options.fps)
-      ->check(CLI::Validator(
-          [](std::string& value) {
-            double fps = 0;
-            return check_fps(value, &fps);
-          },
-          "N"));
+  add_size_and_fps_options(&app, &size, &options.width, &options.height, &options.fps);
   app.add_option("--shaders", options.shaders)
       ->check(CLI::Validator(
           [](std::string& value) { return value.empty() ? "needs a non-empty name" : ""; }, "DIR"));
