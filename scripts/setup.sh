@@ -21,6 +21,11 @@ if [[ ${1:-} == --windows ]]; then
   packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev dpkg-dev libutfcpp-dev libcli11-dev wine wine64
     xvfb xauth xdotool zip unzip file)
 fi
+# The Debian package's manual pages (help2man) and its checks
+# (scripts/deb-check.sh): only with --windows, as scripts/package.sh asks.
+if [[ ${1:-} == --windows ]]; then
+  packages+=(help2man lintian desktop-file-utils appstream man-db)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
