@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "demo/command.h"
-#include "demo/view.h"
+#include "programs/view/view.h"
 
 int main(int argc, char** argv) {
   if (!system_open_standard_streams()) return 1;
