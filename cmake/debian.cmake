@@ -88,7 +88,7 @@ if(TARGET demo-view)
   install(FILES ${debian_files}/skyward-view.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 endif()
 if(TARGET film_icons)
-  foreach(size IN ITEMS 16 22 24 32 48 64 128 256)
+  foreach(size IN LISTS film_icon_sizes)
     install(FILES ${CMAKE_BINARY_DIR}/icons/icon-${size}.png
       DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME skyward.png)
   endforeach()
