@@ -53,8 +53,9 @@ cd "$user"
 # Manual pages: `man` finds and formats one for each command.
 for command in skyward skyward-capture skyward-view; do
   page=$(MANWIDTH=80 man "$command" 2>&1) || fail "man $command: $page"
-  grep -q "^NAME" <<<"$page" && grep -Eq "^ +$command +- " <<<"$page" ||
+  if ! grep -q "^NAME" <<<"$page" || ! grep -Eq "^ +$command +- " <<<"$page"; then
     fail "man $command shows no page of its own"
+  fi
 done
 man skyward | grep -q "Escape" || fail "man skyward does not name the film's keys"
 man skyward-view | grep -q "Period / Comma" || fail "man skyward-view does not name the viewer's keys"
@@ -69,7 +70,8 @@ for entry in /usr/share/applications/skyward*.desktop; do
       fail "$entry: no ${size}x$size icon $icon in the hicolor theme"
   done
 done
-[[ $(ls /usr/share/applications/skyward*.desktop | wc -l) -eq 3 ]] || fail "not three menu entries"
+entries=(/usr/share/applications/skyward*.desktop)
+((${#entries[@]} == 3)) || fail "${#entries[@]} menu entries, not 3"
 echo "deb-check: man pages and menu entries are installed"
 
 # Help: each command's own name and words.
@@ -86,7 +88,7 @@ echo "deb-check: skyward, skyward-capture and skyward-view --help name themselve
 # The film's 720 menu entry, played as the menu runs it.
 exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/skyward-720.desktop)
 # shellcheck disable=SC2086 # the Exec line is split into words, as the menu does
-DISPLAY= "$root/scripts/smoke-play.sh" "$user" $exec_line
+DISPLAY='' "$root/scripts/smoke-play.sh" "$user" $exec_line
 
 # skyward-capture writes into the user's folder, by default and with a
 # relative --out, never into the package's asset folder.
