@@ -581,3 +581,62 @@ TEST(Capture, BenchmarkTimesEveryStepAndCountsTheMemory) {
   EXPECT_NE(run.output.find("composite_layer 64 x 36"), std::string::npos);
   EXPECT_NE(run.output.find("atmosphere_layer 32 x 18"), std::string::npos);
 }
+
+// Run by the package's command (packaging/skyward-capture.sh), the tool is
+// started in the user's folder with SKYWARD_ASSET_DIR naming the folder of the
+// assets and SKYWARD_COMMAND its name: the stills go to the user's folder (by
+// default or named relative to it), a --ffmpeg path is the user's too, the
+// assets are read from their folder, and the help and every message speak of
+// the command, not of the build.
+TEST(Capture, AsAnInstalledCommandItWritesWhereTheUserIs) {
+  const std::filesystem::path assets = std::filesystem::current_path();
+  const std::string program = (assets / "demo-capture").string();
+  const std::filesystem::path user = scratch("installed");
+  const std::vector<env_change> env{{"SKYWARD_COMMAND", "skyward-capture"},
+                                    {"SKYWARD_ASSET_DIR", assets.c_str()}};
+  auto run = [&](const std::vector<std::string>& arguments) {
+    std::vector<std::string> command{program};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return run_process(command, user, env, 600);
+  };
+
+  const run_result help = run({"--help"});
+  EXPECT_EQ(help.status, 0) << help.output;
+  EXPECT_EQ(help.output.rfind("Usage: skyward-capture [options]\n", 0), 0u) << help.output;
+  EXPECT_NE(help.output.find("reads the film's asset files from " + assets.string()),
+            std::string::npos)
+      << help.output;
+  for (const char* build_words : {"demo-capture", "build folder"})
+    EXPECT_EQ(help.output.find(build_words), std::string::npos) << build_words;
+
+  const run_result bad = run({"--size", "10x"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.output.rfind("skyward-capture: ", 0), 0u) << bad.output;
+  EXPECT_NE(bad.output.find("(see skyward-capture --help)"), std::string::npos) << bad.output;
+
+  const std::string still = "still-003.000.png";
+  const bool left_in_assets = std::filesystem::exists(assets / still);
+  const run_result plain = run({"--at", "3", "--size", "64x36", "--fps", "10"});
+  EXPECT_EQ(plain.status, 0) << plain.output;
+  EXPECT_TRUE(std::filesystem::exists(user / still)) << plain.output;
+  EXPECT_EQ(std::filesystem::exists(assets / still), left_in_assets) << plain.output;
+  const run_result named = run({"--at", "3", "--size", "64x36", "--fps", "10", "--out", "stills"});
+  EXPECT_EQ(named.status, 0) << named.output;
+  EXPECT_TRUE(std::filesystem::exists(user / "stills" / still)) << named.output;
+
+  // An encoder named relative to the user's folder is the one run.
+  write_script(user / "encoder", "echo encoder-ran >&2\nexit 1\n");
+  const run_result video =
+      run({"--ffmpeg", "./encoder", "--video", "film.mp4", "--size", "32x18", "--fps", "1"});
+  EXPECT_EQ(video.status, 1) << video.output;
+  EXPECT_NE(video.output.find("encoder-ran"), std::string::npos) << video.output;
+  EXPECT_EQ(video.output.find("demo-capture"), std::string::npos) << video.output;
+
+  const std::vector<env_change> nowhere{{"SKYWARD_COMMAND", "skyward-capture"},
+                                        {"SKYWARD_ASSET_DIR", "/nonexistent-skyward-assets"}};
+  const run_result missing = run_process({program, "--at", "3"}, user, nowhere, 60);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.output,
+            "skyward-capture: cannot use /nonexistent-skyward-assets: No such file or directory\n");
+  std::filesystem::remove_all(user);
+}
