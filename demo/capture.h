@@ -29,6 +29,10 @@ struct capture_options {
   std::string target;           // the video file or the PNG folder
   std::string ffmpeg = "ffmpeg";
   bool overlap = true;
+  // --frames A-B: the frames of the whole-film capture that are rendered,
+  // first to last (frame k at k / fps s); 0 and 0 for the whole film.
+  long first_frame = 0;
+  long last_frame = 0;
 };
 
 // Opens the hidden window the film is drawn in, after the checks that can
@@ -51,7 +55,8 @@ bool standard_output_written();
 // Seconds of a steady clock.
 double seconds_now();
 
-// --video and --png: every frame of the film. Returns the exit status.
+// --video and --png: every frame of the film, or those of --frames. Returns
+// the exit status.
 int capture_film(const capture_options& options);
 // --benchmark. Returns the exit status.
 int run_benchmark(const capture_options& options);
@@ -60,6 +65,13 @@ int run_benchmark(const capture_options& options);
 // hidden name in the same folder with the same extension, marked with `tag`,
 // no longer than the longest legal file name (capture_output.cpp).
 std::string temporary_video_name(const std::string& target, const std::string& tag);
+
+// The encoder's settings added for a range of frames (--frames), so that the
+// videos of neighbouring ranges join by stream copy: no B-frames (each
+// packet's decoding time is its presentation time, whatever the range's
+// length), closed groups of pictures (no frame refers across a key frame).
+// Every range starts with a key frame, its clock at 0, at the rate -r gives.
+std::vector<std::string> range_encoder_arguments(const capture_options& options);
 
 // The ffmpeg child and the files it writes (capture_encoder.cpp).
 struct encoder {
@@ -79,9 +91,10 @@ struct encoder {
 // (capture_output.cpp).
 bool prepare_video(const capture_options& options, encoder* child);
 // Before anything is rendered for --png: makes the folder, refuses one that
-// holds frame-*.png files (an earlier run's), and shows that a file can be
-// made there; false with a line on stderr.
-bool prepare_frame_folder(const std::string& folder);
+// holds frame-*.png files (an earlier run's; for a range of frames, only
+// files of that range count), and shows that a file can be made there by
+// making the first frame's; false with a line on stderr.
+bool prepare_frame_folder(const std::string& folder, long first, long last, bool whole_film);
 // Just before the rename: false with a line on stderr if something other than
 // a regular file has taken the video's place.
 bool video_may_replace(const encoder& child);
