@@ -66,12 +66,13 @@ int run_benchmark(const capture_options& options);
 // no longer than the longest legal file name (capture_output.cpp).
 std::string temporary_video_name(const std::string& target, const std::string& tag);
 
-// The encoder's settings added for a range of frames (--frames), so that the
-// videos of neighbouring ranges join by stream copy: no B-frames (each
+// The encoder's settings that let the videos of neighbouring ranges of
+// frames (--frames) join by stream copy, used for every video so that a
+// whole-film video is encoded as a single range would be: no B-frames (each
 // packet's decoding time is its presentation time, whatever the range's
 // length), closed groups of pictures (no frame refers across a key frame).
-// Every range starts with a key frame, its clock at 0, at the rate -r gives.
-std::vector<std::string> range_encoder_arguments(const capture_options& options);
+// Every video starts with a key frame, its clock at 0, at the rate -r gives.
+std::vector<std::string> join_encoder_arguments();
 
 // The ffmpeg child and the files it writes (capture_encoder.cpp).
 struct encoder {

@@ -175,8 +175,7 @@ bool prepare_frame_folder(const std::string& folder, long first, long last, bool
   return true;
 }
 
-std::vector<std::string> range_encoder_arguments(const capture_options& options) {
-  if (options.first_frame == 0) return {};
+std::vector<std::string> join_encoder_arguments() {
   return {"-bf", "0", "-flags", "+cgop"};
 }
 
