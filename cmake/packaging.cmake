@@ -59,6 +59,9 @@ else()
     file(WRITE ${CMAKE_BINARY_DIR}/packaging/${command} "${text}")
     install(PROGRAMS ${CMAKE_BINARY_DIR}/packaging/${command} DESTINATION ${CMAKE_INSTALL_BINDIR})
   endforeach()
+  # skyward-farm: the capture farm, whose hosts run skyward-capture.
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/farm-capture.sh DESTINATION ${CMAKE_INSTALL_BINDIR}
+    RENAME skyward-farm)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/skyward)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

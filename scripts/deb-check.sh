@@ -25,3 +25,11 @@ xvfb-run -a -s "-screen 0 1280x720x24" skyward-capture --at 3 --size 320x180 --o
   exit 1
 }
 echo "deb-check: skyward plays and skyward-capture works from $work"
+# skyward-farm with its default capture command, skyward-capture: two ranges
+# at a tiny size, joined (about half a minute).
+xvfb-run -a -s "-screen 0 1280x720x24" skyward-farm --size 64x36 --fps 1 --ranges 2 -j 2 farm/film.mp4
+[[ -s farm/film.mp4 && ! -e farm/.skyward-farm ]] || {
+  echo "deb-check: skyward-farm left no video (or its ranges) in $work/farm" >&2
+  exit 1
+}
+echo "deb-check: skyward-farm works from $work"

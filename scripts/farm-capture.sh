@@ -322,11 +322,15 @@ if [[ -s $todo ]]; then
   show_progress "$start"
   printf '\n' >&2
   if ((status != 0)); then
-    reason=$(grep -h '^farm-failed ' "$work/jobs.log" | tail -n 1 | sed 's/^farm-failed //')
+    reason=$(grep -h '^farm-failed ' "$work/jobs.log" | tail -n 1 | sed 's/^farm-failed //' || true)
     if [[ -z $reason ]]; then
-      # No worker spoke: the host could not be reached or had no shell.
-      host=$(awk -F'\t' 'NR > 1 && $7 != 0 { h = $2 } END { print h }' "$work/joblog")
-      reason="rendering failed on ${host:-?}: $(grep -v '^ *$' "$work/jobs.log" | tail -n 1)"
+      # No worker spoke: the host could not be reached or could not run it;
+      # the joblog names the range and host, ssh or the shell says why.
+      reason=$(awk -F'\t' 'NR > 1 && $7 != 0 { split($9, c, " "); r = c[2] "-" c[3] " on " $2 }
+        END { print r }' "$work/joblog" 2>/dev/null || true)
+      said=$(grep -v -m 1 -e '^parallel:' -e '^farm_range ' -e '^rsync' -e '^ *$' \
+        "$work/jobs.log" || true)
+      reason="${reason:-? on ?}: ${said:-no reason given}"
     fi
     fail "cannot render frames $reason (after $retries tries; rendered ranges are kept in $work)"
   fi

@@ -11,6 +11,9 @@ packages=(
   libgtest-dev libbenchmark-dev libcli11-dev
   xvfb xauth xdotool x11-utils
   ffmpeg
+  # The capture farm: GNU parallel (rsync brings ranges back from hosts), and
+  # an ssh server and client for its check through a loopback host.
+  parallel rsync openssh-client openssh-server
 )
 # Sanitizer, fuzzing and static-analysis tools: only with --checks (CI).
 if [[ ${1:-} == --checks ]]; then packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck); fi
