@@ -295,6 +295,7 @@ trap 'on_signal INT 2' INT
 trap 'on_signal TERM 15' TERM
 trap 'on_signal HUP 1' HUP
 
+start=$(date +%s.%N)
 if [[ -s $todo ]]; then
   # shellcheck disable=SC2054 # --halt's value has a comma
   parallel_options=(--will-cite --colsep ' ' -j "$jobs" --retries "$retries" --halt now,fail=1
@@ -302,7 +303,6 @@ if [[ -s $todo ]]; then
     --env FARM_CAPTURE --env FARM_PIN --return "$work_relative/{3}" --cleanup)
   [[ -z $ssh_command ]] || parallel_options+=(--ssh "$ssh_command")
   for login in "${logins[@]}"; do parallel_options+=(--sshlogin "$login"); done
-  start=$(date +%s.%N)
   # Its own process group, so that a stop reaches every local job.
   (cd "$output_dir" && exec setsid parallel "${parallel_options[@]}" \
     farm_range '{1}' '{2}' '{3}' '{%}' <"$todo" >"$work/jobs.log" 2>&1) &
@@ -336,6 +336,7 @@ if [[ -s $todo ]]; then
   fi
 fi
 
+rendered=$(date +%s.%N)
 # Every range must be there whole before the join.
 list=$work/list.txt
 : >"$list"
@@ -373,4 +374,6 @@ mv -f -- "$joined" "$output" || {
 joined=""
 rm -rf -- "$work"
 rmdir -- "$output_dir/.skyward-farm" 2>/dev/null || true
-echo "$program: wrote $output ($frames frames, $duration s)" >&2
+echo "$program: wrote $output ($frames frames, $duration s); rendering took" \
+  "$(awk -v a="$start" -v b="$rendered" -v c="$(date +%s.%N)" \
+    'BEGIN { printf "%.1f s, joining and checking %.1f s", b - a, c - b }')" >&2
