@@ -58,7 +58,11 @@ range() {
   minus "$(now)" "$start"
 }
 
-echo "farm-bench: $frames frames of $size at $fps fps, LP_NUM_THREADS=1, one core per worker"
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+# Other work on the machine shares the cores the workers are pinned to: the
+# load average is printed with the figures.
+echo "farm-bench: $frames frames of $size at $fps fps, LP_NUM_THREADS=1, one core per worker" \
+  "(load average $(load))"
 one_two=$(farm 1 2)
 one_eight=$(farm 1 8)
 join=$(sed -n 's/.*joining and checking \([0-9.]*\) s.*/\1/p' "$work/last")
@@ -84,10 +88,12 @@ printf '  join and check of 8 ranges                                 %.2f s\n' "
 one=$(range 3450-3450 3840x2160 60)
 three=$(range 3450-3452 3840x2160 60)
 frame_4k=$(awk -v a="$three" -v b="$one" 'BEGIN { printf "%.2f", (a - b) / 2 }')
-start_4k=$(awk -v a="$one" -v f="$frame_4k" 'BEGIN { printf "%.2f", a - f }')
-printf '  3840x2160: one-frame range %.2f s, three-frame range %.2f s\n' "$one" "$three"
-printf '  3840x2160: %.2f s a frame, %.2f s fixed a range (start-up, encoder, finish)\n' \
-  "$frame_4k" "$start_4k"
+# The fixed cost of a range: the one-frame range at the small size less one
+# frame of the 1-worker run (start-up, stepping, encoder start and finish).
+start_4k=$(awk -v a="$first" -v t="$one_two" -v n="$frames" 'BEGIN { printf "%.2f", a - t / n }')
+printf '  3840x2160: one-frame range %.2f s, three-frame range %.2f s: %.2f s a frame\n' "$one" \
+  "$three" "$frame_4k"
+printf '  fixed cost of a range (one-frame range less one frame)      %.2f s\n' "$start_4k"
 awk -v t="$frame_4k" -v c="$start_4k" -v j="$join" 'BEGIN {
   printf "  4K at 60 (6900 frames) on N one-core machines, R ranges each:\n"
   printf "    wall = 6900 x %.2f / N + R x %.2f + %.1f (join)\n", t, c, j
@@ -95,3 +101,4 @@ awk -v t="$frame_4k" -v c="$start_4k" -v j="$join" 'BEGIN {
     printf "    N = %2d, R = 4: %7.0f s (%.1f h)\n", n, 6900 * t / n + 4 * c + j,
       (6900 * t / n + 4 * c + j) / 3600
 }'
+echo "farm-bench: load average at the end $(load)"

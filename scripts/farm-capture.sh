@@ -144,11 +144,13 @@ work=$output_dir/$work_relative
 
 frames=$(awk -v f="$fps" -v l="$film_length" 'BEGIN { printf "%d", int(l * f + 1e-6) }')
 ((frames >= 1)) || fail "--fps: $fps gives the film no frame" 2
-if [[ -z $jobs ]]; then jobs=$(nproc 2>/dev/null || echo 1); fi
+# Without -j parallel runs one job per core on each host (100%); the default
+# number of ranges counts this machine's cores for every host.
+slots=${jobs:-$(nproc 2>/dev/null || echo 1)}
 hosts=${#logins[@]}
 ((hosts > 0)) || logins=(:)
 hosts=${#logins[@]}
-if [[ -z $ranges ]]; then ranges=$((4 * jobs * hosts)); fi
+if [[ -z $ranges ]]; then ranges=$((4 * slots * hosts)); fi
 ((ranges <= frames)) || ranges=$frames
 
 # The settings the ranges in the work folder were made with: ranges of other
@@ -197,7 +199,7 @@ for ((i = 0; i < ranges; i++)); do
   fi
 done
 echo "$program: $frames frames of $size at $fps fps in $ranges ranges on ${logins[*]}" \
-  "(${jobs} at once each); $already ranges already rendered, $((ranges - already)) to render" >&2
+  "(${jobs:-one per core} at once each); $already ranges already rendered, $((ranges - already)) to render" >&2
 
 # One range, where parallel runs it: renders frames $1 to $2 into
 # $FARM_WORK/range-....mp4 under the folder it runs in, with a private X
@@ -298,7 +300,7 @@ trap 'on_signal HUP 1' HUP
 start=$(date +%s.%N)
 if [[ -s $todo ]]; then
   # shellcheck disable=SC2054 # --halt's value has a comma
-  parallel_options=(--will-cite --colsep ' ' -j "$jobs" --retries "$retries" --halt now,fail=1
+  parallel_options=(--will-cite --colsep ' ' -j "${jobs:-100%}" --retries "$retries" --halt now,fail=1
     --joblog "$work/joblog" --env farm_range --env FARM_WORK --env FARM_SIZE --env FARM_FPS
     --env FARM_CAPTURE --env FARM_PIN --return "$work_relative/{3}" --cleanup)
   [[ -z $ssh_command ]] || parallel_options+=(--ssh "$ssh_command")
