@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# farm-capture.sh (installed as skyward-farm): renders the whole film as one
+# farm-capture.sh: renders the whole film as one
 # video on many job slots at once, local cores or other machines, with GNU
 # parallel. The film is cut into ranges of frames; each range is rendered by
 # demo-capture --frames A-B into a video of its own, which starts with a key
