@@ -57,17 +57,21 @@ const char* const usage_text =
     "                   (the drawn objects before any pass), atmosphere, flare, composite\n"
     "                   (sky, fog and scene before depth of field) or focus (the\n"
     "                   depth-of-field result before the speed blur)\n"
+    "  --until T       --video and --png: only the film's first T seconds (default: all)\n"
     "  --no-overlap     read each frame back before drawing the next, instead of reading\n"
     "                   it while the next is drawn (to compare capture rates)\n"
     "  --ffmpeg PATH    the ffmpeg program to run (default: ffmpeg from PATH)\n"
+    "  --gl WAY         how to reach OpenGL: x11 (a hidden window on the X display),\n"
+    "                   egl (no X server: a GPU's EGL device, else Mesa's surfaceless\n"
+    "                   EGL) or auto (the default: egl when $DISPLAY is unset, else x11)\n"
     "  --help           show this text\n"
     "\n"
     "Stills are named still-SSS.mmm.png after their moments, so they sort in the order\n"
     "of the film. A video is written under a temporary name in the same folder and\n"
     "renamed when ffmpeg has finished it; it never replaces anything but a regular file.\n"
     "A failed or interrupted capture leaves no file and no folder that it made.\n"
-    "Run it where the film's asset files are (the build folder). It needs an X display;\n"
-    "without one, run it under xvfb-run.\n";
+    "Run it where the film's asset files are (the build folder). Without an X display it\n"
+    "renders through EGL; the pictures are the same as through X with the same driver.\n";
 
 // --at: moments in seconds, comma-separated; the reason on failure.
 std::string parse_moments(const std::string& text, std::vector<double>* moments) {
@@ -120,6 +124,18 @@ capture_options parse_options(int argc, char** argv) {
   app.add_option("--video", video)->check(named);
   app.add_option("--png", png)->check(named);
   app.add_option("--ffmpeg", options.ffmpeg);
+  app.add_option("--until", options.until)
+      ->check(CLI::Validator(
+          [](std::string& value) -> std::string {
+            double seconds = 0;
+            if (!parse_number(value, &seconds)) return "'" + value + "' is not a number of seconds";
+            if (!(seconds > 0 && seconds <= FILM_LENGTH))
+              return value + " s is outside the film (more than 0, up to 115 s)";
+            return "";
+          },
+          "T"));
+  std::string gl = "auto";
+  app.add_option("--gl", gl)->check(CLI::IsMember({"x11", "egl", "auto"}));
   try {
     app.parse(argc, argv);
   } catch (const std::exception& error) {  // CLI::ParseError and its kin
@@ -138,6 +154,7 @@ capture_options parse_options(int argc, char** argv) {
   if (benchmark) options.mode = MODE_BENCHMARK;
   options.target = !video.empty() ? video : png;
   options.overlap = !no_overlap;
+  options.gl = gl == "x11" ? WINDOW_GL_X11 : gl == "egl" ? WINDOW_GL_EGL : WINDOW_GL_AUTO;
   const bool whole_film = options.mode == MODE_VIDEO || options.mode == MODE_PNG;
   if (options.width == 0) {
     options.width = whole_film ? 1920 : 1280;
@@ -177,7 +194,8 @@ double seconds_now() {
 // fail without one.
 bool open_capture_window(const capture_options& options) {
   if (!film_check_assets(capture_program_name)) return false;
-  if (const char* missing = system_missing_display()) {
+  toolkit_window_gl = options.gl;
+  if (const char* missing = window_gl_uses_egl(options.gl) ? nullptr : system_missing_display()) {
     std::fprintf(stderr, "%s: %s\n", capture_program_name, missing);
     return false;
   }

@@ -29,6 +29,8 @@ struct capture_options {
   std::string target;           // the video file or the PNG folder
   std::string ffmpeg = "ffmpeg";
   bool overlap = true;
+  window_gl gl = WINDOW_GL_AUTO;  // how the film reaches OpenGL (--gl)
+  double until = FILM_LENGTH;     // --video and --png: the film's first seconds only
 };
 
 // Opens the hidden window the film is drawn in, after the checks that can

@@ -185,7 +185,10 @@ int capture_film(const capture_options& options) {
   script_state script;
   script_reset(&script);
   clock_start(0.0);
-  const long total = film_frame_count(options.fps);
+  // --until: the frames up to that moment, at least one.
+  const long total =
+      std::min(film_frame_count(options.fps),
+               std::max(1L, static_cast<long>(std::floor(options.until * options.fps + 1e-6))));
   const double start = seconds_now();
   double last_report = -1;
   double read_seconds = 0;  // read-back: starting reads and waiting for them
