@@ -97,7 +97,7 @@ struct window_key {
 // Mesa's surfaceless EGL display, drawing into an off-screen surface of the
 // window's size that is its default framebuffer; the clock still runs, and
 // there are no keys, pointer or resizing. AUTO: EGL when $DISPLAY is unset or
-// empty, else X11.
+// empty, else X11 (always the window system where EGL is not built in).
 enum window_gl {
   WINDOW_GL_AUTO = 0,
   WINDOW_GL_X11 = 1,

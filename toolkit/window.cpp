@@ -136,8 +136,12 @@ const char* window_gl_platform() {
 }
 
 int window_gl_uses_egl(window_gl choice) {
+#if FILM_EGL
   const char* display = std::getenv("DISPLAY");
   return choice == WINDOW_GL_EGL || (choice == WINDOW_GL_AUTO && (!display || !display[0]));
+#else
+  return choice == WINDOW_GL_EGL;  // without EGL, automatic is the window system
+#endif
 }
 
 int window_init() {
