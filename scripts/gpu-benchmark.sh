@@ -48,13 +48,16 @@ for header in GL/glew.h GLFW/glfw3.h EGL/egl.h assimp/scene.h CLI/CLI.hpp stb/st
   [[ -f /usr/include/$header ]] || fail "/usr/include/$header is missing (scripts/setup.sh installs the -dev packages)"
 done
 
-if [[ ! -x $build/demo-capture ]]; then
-  echo "gpu-benchmark: building demo-capture in $build" >&2
+# A bare checkout is configured first (without the tests: no GoogleTest
+# needed); an existing build is brought up to date.
+if [[ ! -f $build/CMakeCache.txt ]]; then
+  echo "gpu-benchmark: configuring a build in $build" >&2
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null ||
     fail "cmake could not configure the build (its message is above)"
-  cmake --build "$build" -j"$(nproc)" --target demo-capture >/dev/null ||
-    fail "the build failed (its message is above)"
 fi
+echo "gpu-benchmark: building demo-capture in $build" >&2
+cmake --build "$build" -j"$(nproc)" --target demo-capture >/dev/null ||
+  fail "the build failed (its message is above)"
 
 cd "$build"
 work=$(mktemp -d)
@@ -77,18 +80,33 @@ for way in overlap no-overlap; do
 done
 
 renderer=$(sed -n 's/^OpenGL: //p' "$work/bench-1920x1080.txt")
+# From a benchmark report: the start-up total, and the means over the seven
+# moments of the steps' GPU sum and of the frame's wall time.
+startup_of() { awk '/^Start-up/ { on = 1 } on && $1 == "total" { print $2; exit }' "$1"; }
+frame_means() {
+  awk '/^Frame steps/ { on = 1; next } on && /^$/ { exit }
+       on && $2 == "s" { gpu += $(NF - 1); wall += $NF; n++ }
+       END { if (n) printf "%.1f %.1f", gpu / n, wall / n }' "$1"
+}
+read -r gpu1080 wall1080 <<<"$(frame_means "$work/bench-1920x1080.txt")"
+read -r gpu720 wall720 <<<"$(frame_means "$work/bench-1280x720.txt")"
+rate_of() { sed -n 's/.* frames of .* in .*: \([0-9.]*\) frames per second.*/\1/p' "$1"; }
+
 echo "GPU benchmark of the film (demo-capture through EGL, no X server)"
 echo "Renderer: $renderer"
+echo
+printf '%-52s %12s %12s\n' "" 1920x1080 1280x720
+printf '%-52s %12s %12s\n' "start-up, ms" "$(startup_of "$work/bench-1920x1080.txt")" \
+  "$(startup_of "$work/bench-1280x720.txt")"
+printf '%-52s %12s %12s\n' "frame, GPU time of the steps, ms (mean of 7 moments)" "$gpu1080" "$gpu720"
+printf '%-52s %12s %12s\n' "frame, wall time with glFinish, ms (mean)" "$wall1080" "$wall720"
+printf '%-52s %12s\n' "capture 1080p60, first $seconds s, overlapped, frames/s" \
+  "$(rate_of "$work/video-overlap.err")"
+printf '%-52s %12s\n' "capture 1080p60, first $seconds s, not overlapped, frames/s" \
+  "$(rate_of "$work/video-no-overlap.err")"
 for size in 1920x1080 1280x720; do
-  startup=$(awk '/^Start-up/ { on = 1 } on && $1 == "total" { print $2; exit }' "$work/bench-$size.txt")
   echo
-  echo "== $size: start-up $startup ms"
+  echo "== $size: each step of the frame at the seven moments"
   # The frame table: GPU time of each step, their sum, the frame's wall time.
   awk '/^Frame steps/ { on = 1 } on && /^$/ { exit } on' "$work/bench-$size.txt"
-done
-echo
-echo "== Capture of a 1080p60 video of the first $seconds s (H.264 through ffmpeg)"
-for way in overlap no-overlap; do
-  rate=$(sed -n 's/.* frames of .* in .*: \([0-9.]*\) frames per second.*/\1/p' "$work/video-$way.err")
-  printf '  read-back %-11s %8s frames per second\n' "$way" "$rate"
 done
