@@ -111,7 +111,8 @@ int window_gl_uses_egl(window_gl choice);
 // Non-zero while the context window_open made is an EGL one without a window.
 int window_headless();
 // What the open context runs on: "X11", or the EGL display that gave it
-// ("EGL device 0 (/dev/dri/card0)", "EGL surfaceless", ...).
+// ("EGL device 0 (/dev/dri/card0)", "EGL surfaceless", ...); "a window"
+// where EGL is not built in.
 const char* window_gl_platform();
 
 // Initialises the windowing library and starts its clock. Returns 1 on

@@ -75,7 +75,7 @@ static void GLAPIENTRY remember_gl_message(GLenum, GLenum type, GLuint, GLenum, 
 }
 
 // Asks the current context for synchronous debug output of its errors. Called
-// before GLEW is initialised, so the entry points come from GLFW.
+// before GLEW is initialised, so the entry point comes from GLFW or EGL.
 static void listen_to_gl_errors() {
 #if FILM_EGL
   void* address = headless.chosen
@@ -130,9 +130,10 @@ int window_headless() {
 
 const char* window_gl_platform() {
 #if FILM_EGL
-  if (headless.open) return headless_platform();
+  return headless.open ? headless_platform() : "X11";
+#else
+  return "a window";
 #endif
-  return "X11";
 }
 
 int window_gl_uses_egl(window_gl choice) {
