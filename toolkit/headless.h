@@ -12,6 +12,6 @@ const char* headless_open(int width, int height, int depth_bits, bool debug);
 // Releases the context, the surface and the display.
 void headless_close();
 // The address of a GL entry point of the current context, or null.
-void* headless_proc_address(const char* name);
+void (*headless_proc_address(const char* name))();
 // Which display gave the context: "EGL device (NAME)" or "EGL surfaceless".
 const char* headless_platform();

@@ -202,8 +202,8 @@ void headless_close() {
   state.platform[0] = '\0';
 }
 
-void* headless_proc_address(const char* name) {
-  return reinterpret_cast<void*>(eglGetProcAddress(name));
+void (*headless_proc_address(const char* name))() {
+  return eglGetProcAddress(name);
 }
 
 const char* headless_platform() {
