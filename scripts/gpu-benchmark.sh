@@ -11,7 +11,7 @@
 #     and without the read-back overlapped with the next frame.
 # Usage: scripts/gpu-benchmark.sh [--seconds N]
 #   --seconds N   length of the video captured (default 20; a software
-#                 renderer takes about a second per 1080p frame: use 1 or 2)
+#                 renderer takes a second or more per 1080p frame: use 0.5)
 # Needs cmake, a C++17 compiler, the -dev packages of scripts/setup.sh and
 # ffmpeg; it says which is missing. The build goes to build/ ($BUILD_DIR).
 set -euo pipefail
