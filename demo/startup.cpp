@@ -36,7 +36,9 @@ static const char* asset_problem(const char* path) {
 // Opens the window (or context) the film is drawn in and checks that its GL
 // can run the film. On failure prints one line and closes what it opened.
 static int open_window(const film_start_request& request) {
-  if (const char* missing = system_missing_display()) {
+  // An EGL context without a window needs no display.
+  const bool needs_display = !window_gl_uses_egl(toolkit_window_gl);
+  if (const char* missing = needs_display ? system_missing_display() : nullptr) {
     std::fprintf(stderr, "%s: %s\n", request.program_name, missing);
     return 0;
   }

@@ -4,8 +4,8 @@
 # /dev/stdout), and a file system that fills up while a video, PNG frames or
 # stills are written (a 256 KiB tmpfs). Each run must end with a non-zero
 # status and one line on stderr naming the file, leave the device nodes as
-# they were and leave nothing on the full file system. Needs root and an X
-# display (run it under xvfb-run). CAPTURE picks another binary.
+# they were and leave nothing on the full file system. Needs root; without a
+# display demo-capture renders through EGL. CAPTURE picks another binary.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}

@@ -23,10 +23,10 @@ fail() {
 }
 work=$(mktemp -d)
 viewer=""
-xvfb=""
+source "$root/scripts/lib/xvfb.sh"
 cleanup() {
   [[ -n $viewer ]] && kill "$viewer" 2>/dev/null
-  [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null
+  xvfb_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -94,8 +94,9 @@ exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/skyward-720.desktop)
 DISPLAY='' "$root/scripts/smoke-play.sh" "$user" $exec_line
 
 # skyward-capture writes into the user's folder, by default and with a
-# relative --out, never into the package's asset folder.
-grab=(xvfb-run -a -s "-screen 0 1280x720x24")
+# relative --out, never into the package's asset folder. Without a display it
+# renders through EGL, with no X server.
+grab=(env -u DISPLAY)
 "${grab[@]}" skyward-capture --at 3 --size 320x180
 [[ -s still-003.000.png ]] || fail "skyward-capture without --out wrote no still into $user"
 [[ ! -e /usr/share/skyward/still-003.000.png ]] || fail "skyward-capture wrote into /usr/share/skyward"
@@ -112,11 +113,7 @@ fi
 echo "deb-check: skyward-capture writes stills into the user's folder and runs --ffmpeg ./my-ffmpeg"
 
 # skyward-view's S key saves into the user's folder.
-display=:$((110 + RANDOM % 9))
-Xvfb "$display" -screen 0 1280x720x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
-export DISPLAY=$display
+xvfb_start 1280x720
 skyward-view --size 320x180 >"$work/view.log" 2>&1 &
 viewer=$!
 window=$(timeout 60 xdotool search --sync --class '^GLFW-Application$' | head -n 1) ||

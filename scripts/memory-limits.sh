@@ -3,7 +3,8 @@
 # more: a 10 MB run-length TGA that declares 16384 x 16384 pixels in place of
 # spaceship.tga, and render targets of 8192 x 8192. Each must end with status
 # 1 and one line on stderr naming the reason, never a crash or an abort.
-# Needs an X display (run it under xvfb-run). CAPTURE picks another binary.
+# Without a display demo-capture renders through EGL. CAPTURE picks another
+# binary.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}

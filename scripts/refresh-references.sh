@@ -15,10 +15,6 @@ reference="$root/tests/reference"
 rm -f "$reference"/still-*.png
 mkdir -p "$reference"
 cd "$build"
-capture=(./demo-capture --size 320x180 --fps 60 --at "$moments" --out "$reference")
-if [[ -n "${DISPLAY:-}" ]]; then
-  "${capture[@]}"
-else
-  xvfb-run -a -s "-screen 0 1280x720x24" "${capture[@]}"
-fi
+# Without a display demo-capture renders through EGL: the same pixels.
+./demo-capture --size 320x180 --fps 60 --at "$moments" --out "$reference"
 echo "refresh-references: wrote $(ls "$reference"/still-*.png | wc -l) frames to $reference"

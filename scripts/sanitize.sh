@@ -17,9 +17,9 @@ export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initial
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-on_display() {
-  if [[ -n "${DISPLAY:-}" ]]; then "$@"; else xvfb-run -a -s "-screen 0 1280x720x24" "$@"; fi
-}
+# Everything runs on an X display (a private one without $DISPLAY): the
+# suppressions are written for the GLX path.
+source "$root/scripts/lib/xvfb.sh"
 
 cd "$build"
 # The test programs keep what their fixtures load to the end on purpose: they

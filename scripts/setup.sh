@@ -10,7 +10,8 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libglfw3-dev libglew-dev libassimp-dev libstb-dev
-  libgl1-mesa-dri libglu1-mesa-dev mesa-utils
+  libgl1-mesa-dri libglu1-mesa-dev mesa-utils libegl-dev
+  mesa-vulkan-drivers glslang-tools
   libfreetype-dev fonts-dejavu-core
   libgtest-dev libbenchmark-dev libcli11-dev
   xvfb xauth xdotool x11-utils

@@ -15,13 +15,11 @@ if (($# >= 2)); then
 else
   film_command=(./demo720)
 fi
-display=:$((90 + RANDOM % 9))
+source "$root/scripts/lib/xvfb.sh"
 work=$(mktemp -d)
-trap 'kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
-
-Xvfb "$display" -screen 0 1280x720x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+trap 'xvfb_stop; rm -rf "$work"' EXIT
+xvfb_start 1280x720
+display=$DISPLAY
 
 cd "$build"
 DISPLAY=$display "${film_command[@]}" >"$work/out.log" 2>&1 &

@@ -18,7 +18,7 @@ if [[ ! -x $native/demo-capture ]]; then
 fi
 references=$(mktemp -d)
 trap 'rm -rf "$references"' EXIT
-(cd "$native" && xvfb-run -a -s "-screen 0 1280x720x24" ./demo-capture --at 3,30,70 \
+(cd "$native" && ./demo-capture --at 3,30,70 \
   --size 320x180 --out "$references" 2>/dev/null)
 
 (cd "$root/tests/web" && PUPPETEER_SKIP_DOWNLOAD=1 PUPPETEER_SKIP_CHROMIUM_DOWNLOAD=1 \

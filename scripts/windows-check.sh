@@ -25,13 +25,9 @@ fail() {
 zip=$(ls "$dist"/skyward-*-windows-x64.zip 2>/dev/null | tail -n 1) ||
   fail "no Windows package in $dist: run scripts/package.sh first"
 work=$(mktemp -d)
-display=:$((80 + RANDOM % 9))
-xvfb=
-trap 'wineserver -k 2>/dev/null || true; [[ -z $xvfb ]] || kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
-Xvfb "$display" -screen 0 1280x720x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
-export DISPLAY=$display
+source "$root/scripts/lib/xvfb.sh"
+trap 'wineserver -k 2>/dev/null || true; xvfb_stop; rm -rf "$work"' EXIT
+xvfb_start 1280x720
 
 # The Wine prefix: made in a folder of its own and renamed when complete.
 if [[ ! -f $WINEPREFIX/system.reg ]]; then

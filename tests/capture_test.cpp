@@ -200,7 +200,7 @@ TEST(Capture, EveryOptionTheHelpNamesIsAccepted) {
   EXPECT_GE(options.size(), 10u);
   for (const std::string& option : options) {
     if (option == "--help") continue;
-    const run_result run = run_command("env -u DISPLAY ./demo-capture " + option);
+    const run_result run = run_command("env -u DISPLAY ./demo-capture --gl x11 " + option);
     EXPECT_NE(run.status, 0) << option << ": " << run.output;
     EXPECT_NE(run.output.find("demo-capture: "), std::string::npos) << option << ": " << run.output;
     EXPECT_EQ(run.output.find("not expected"), std::string::npos) << option << ": " << run.output;
@@ -327,7 +327,7 @@ TEST(Capture, VideoRefusesWhatIsNotAFileBeforeRendering) {
   const std::vector<std::string> before = names_in(out);
   for (const std::string& target : targets) {
     const run_result run =
-        run_command("env -u DISPLAY ./demo-capture --size 32x18 --fps 1 --ffmpeg " +
+        run_command("env -u DISPLAY ./demo-capture --gl x11 --size 32x18 --fps 1 --ffmpeg " +
                     (out / "encoder").string() + " --video " + target);
     EXPECT_EQ(run.status, 1) << target << ": " << run.output;
     EXPECT_EQ(run.output.rfind("demo-capture: cannot use " + target + ": ", 0), 0u)
@@ -451,14 +451,14 @@ TEST(Capture, InterruptWhileTheEncoderFinishesLeavesNoFile) {
   std::filesystem::remove_all(out);
 }
 
-// A run that fails (here: without a display) removes the folders it made for
+// A run that fails (here: X11 asked for without a display) removes the folders it made for
 // its output, and only those.
 TEST(Capture, FailedRunLeavesNoFolderItMade) {
   const std::filesystem::path out = scratch("folders");
   for (const std::string& arguments :
        {"--out " + (out / "a" / "b").string(), "--png " + (out / "c" / "d").string(),
         "--video " + (out / "e" / "f" / "film.mp4").string()}) {
-    const run_result run = run_command("env -u DISPLAY ./demo-capture " + arguments);
+    const run_result run = run_command("env -u DISPLAY ./demo-capture --gl x11 " + arguments);
     EXPECT_EQ(run.status, 1) << arguments << ": " << run.output;
     EXPECT_EQ(names_in(out), std::vector<std::string>{}) << arguments;
   }
@@ -505,8 +505,8 @@ TEST(Capture, WriteErrorsEndTheRunAndLeaveNothing) {
 TEST(Capture, PngFramesRefuseAFolderWithEarlierFrames) {
   const std::filesystem::path out = scratch("earlier_frames");
   std::ofstream(out / "frame-000007.png") << "earlier";
-  const run_result run =
-      run_command("env -u DISPLAY ./demo-capture --fps 1 --size 32x18 --png " + out.string());
+  const run_result run = run_command(
+      "env -u DISPLAY ./demo-capture --gl x11 --fps 1 --size 32x18 --png " + out.string());
   EXPECT_EQ(run.status, 1) << run.output;
   EXPECT_EQ(run.output.rfind("demo-capture: cannot use " + out.string() +
                                  ": it holds frame-*.png files of an earlier run",

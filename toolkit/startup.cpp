@@ -33,8 +33,21 @@ void* toolkit_allocate(size_t bytes) {
 
 void ST664M60() {
   glewExperimental = GL_TRUE;
-  glewInit();
+  const GLenum loaded = glewInit();
   glGetError();  // GLEW may leave an error behind on some contexts
+  // A GLEW built for GLX answers an EGL context with "no GLX display" after it
+  // has loaded every OpenGL entry point: only its GLX ones are missing, which
+  // the film never calls. From any other context that answer is a failure.
+#ifdef GLEW_ERROR_NO_GLX_DISPLAY
+  const bool loaded_for_egl = loaded == GLEW_ERROR_NO_GLX_DISPLAY && window_headless();
+#else
+  const bool loaded_for_egl = false;
+#endif
+  if (loaded != GLEW_OK && !loaded_for_egl) {
+    std::fprintf(stderr, "%s: cannot load the OpenGL entry points: %s\n", system_program_name(),
+                 reinterpret_cast<const char*>(glewGetErrorString(loaded)));
+    std::exit(1);
+  }
 
   glGenFramebuffers(1, &HVATQD0L);
   glBindFramebuffer(GL_FRAMEBUFFER, HVATQD0L);

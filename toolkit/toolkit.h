@@ -131,6 +131,31 @@ struct window_key {
   int mods;  // WINDOW_MOD_SHIFT and the windowing library's other bits
 };
 
+// How window_init and window_open reach OpenGL. X11: a window of the window
+// system, through the windowing library (on Linux the X display named by
+// $DISPLAY; Windows and browsers have only this way). EGL: no window
+// system at all (Linux builds only): a context on a GPU's EGL device, else
+// Mesa's surfaceless EGL display, drawing into an off-screen surface of the
+// window's size that is its default framebuffer; the clock still runs, and
+// there are no keys, pointer or resizing. AUTO: EGL when $DISPLAY is unset or
+// empty, else X11 (always the window system where EGL is not built in).
+enum window_gl {
+  WINDOW_GL_AUTO = 0,
+  WINDOW_GL_X11 = 1,
+  WINDOW_GL_EGL = 2,
+};
+// Set before window_init; starts as WINDOW_GL_X11 (the players and the
+// viewer need a visible window; tools and tests choose AUTO).
+extern window_gl toolkit_window_gl;
+// Non-zero when window_init, given this choice, goes the EGL way.
+int window_gl_uses_egl(window_gl choice);
+// Non-zero while the context window_open made is an EGL one without a window.
+int window_headless();
+// What the open context runs on: "X11", or the EGL display that gave it
+// ("EGL device 0 (/dev/dri/card0)", "EGL surfaceless", ...); "a window"
+// where EGL is not built in.
+const char* window_gl_platform();
+
 // Initialises the windowing library and starts its clock. Returns 1 on
 // success, 0 on failure (with a line on stderr naming the reason).
 int window_init();

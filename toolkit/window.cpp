@@ -8,6 +8,7 @@
 #include <GLFW/glfw3.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,8 +16,22 @@
 #include <vector>
 
 #include "toolkit/pieces.h"
+#if FILM_EGL
+#include "toolkit/headless.h"
+#endif
 
 static GLFWwindow* window_handle = nullptr;
+
+window_gl toolkit_window_gl = WINDOW_GL_X11;
+// Chosen by window_init: the EGL context without a window, its size, and the
+// start of its clock.
+static struct {
+  bool chosen;
+  bool open;
+  int width;
+  int height;
+  std::chrono::steady_clock::time_point start;
+} headless = {false, false, 0, 0, {}};
 
 static_assert(WINDOW_KEY_SPACE == GLFW_KEY_SPACE && WINDOW_KEY_COMMA == GLFW_KEY_COMMA &&
                   WINDOW_KEY_PERIOD == GLFW_KEY_PERIOD && WINDOW_KEY_0 == GLFW_KEY_0 &&
@@ -42,7 +57,39 @@ static void remember_error(int, const char* description) {
   std::snprintf(last_error, sizeof last_error, "%s", description ? description : "unknown reason");
 }
 
+int window_headless() {
+  return headless.open;
+}
+
+const char* window_gl_platform() {
+#if FILM_EGL
+  return headless.open ? headless_platform() : "X11";
+#else
+  return "a window";
+#endif
+}
+
+int window_gl_uses_egl(window_gl choice) {
+#if FILM_EGL
+  const char* display = std::getenv("DISPLAY");
+  return choice == WINDOW_GL_EGL || (choice == WINDOW_GL_AUTO && (!display || !display[0]));
+#else
+  return choice == WINDOW_GL_EGL;  // without EGL, automatic is the window system
+#endif
+}
+
 int window_init() {
+  headless.chosen = window_gl_uses_egl(toolkit_window_gl) != 0;
+  if (headless.chosen) {
+#if FILM_EGL
+    headless.start = std::chrono::steady_clock::now();
+    return 1;
+#else
+    std::fprintf(stderr, "%s: cannot start OpenGL without a window: this build has no EGL\n",
+                 program_name());
+    return 0;
+#endif
+  }
   glfwSetErrorCallback(remember_error);
   if (!glfwInit()) {
     std::fprintf(stderr, "%s: cannot start the window system: %s\n", program_name(), last_error);
@@ -73,6 +120,21 @@ int window_next_key(window_key* out) {
 }
 
 int window_open(int width, int height, int depth_bits, window_mode mode) {
+#if FILM_EGL
+  if (headless.chosen) {
+    if (const char* problem = headless_open(width, height, depth_bits, toolkit_gl_checks != 0)) {
+      std::fprintf(stderr, "%s: cannot make a %dx%d OpenGL context through EGL: %s\n",
+                   program_name(), width, height, problem);
+      return 0;
+    }
+    headless.open = true;
+    headless.width = width;
+    headless.height = height;
+    if (toolkit_gl_checks) toolkit_listen_to_gl_errors(headless_proc_address);
+    key_queue.first = key_queue.count = 0;
+    return 1;
+  }
+#endif
   glfwDefaultWindowHints();
   glfwWindowHint(GLFW_RED_BITS, 8);
   glfwWindowHint(GLFW_GREEN_BITS, 8);
@@ -115,15 +177,20 @@ int window_open(int width, int height, int depth_bits, window_mode mode) {
 }
 
 double window_time() {
+  if (headless.chosen)
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - headless.start).count();
   return glfwGetTime();
 }
 
+// An off-screen surface has nothing to present and no events.
 void window_swap() {
+  if (headless.chosen) return;
   glfwSwapBuffers(window_handle);
   glfwPollEvents();
 }
 
 void window_wait_events(double seconds) {
+  if (headless.chosen) return;
   glfwWaitEventsTimeout(seconds);
 }
 
@@ -140,12 +207,19 @@ void window_set_size(int width, int height) {
 }
 
 void window_framebuffer_size(int* width, int* height) {
-  *width = 0;
-  *height = 0;
+  *width = headless.open ? headless.width : 0;
+  *height = headless.open ? headless.height : 0;
   if (window_handle) glfwGetFramebufferSize(window_handle, width, height);
 }
 
 void window_terminate() {
+  if (headless.chosen) {
+#if FILM_EGL
+    if (headless.open) headless_close();
+#endif
+    headless.open = headless.chosen = false;
+    return;
+  }
   glfwTerminate();
   window_handle = nullptr;
 }

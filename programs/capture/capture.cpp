@@ -66,9 +66,13 @@ const char* const usage_text =
     "                   (the drawn objects before any pass), atmosphere, flare, composite\n"
     "                   (sky, fog and scene before depth of field) or focus (the\n"
     "                   depth-of-field result before the speed blur)\n"
+    "  --until T       --video and --png: only the film's first T seconds (default: all)\n"
     "  --no-overlap     read each frame back before drawing the next, instead of reading\n"
     "                   it while the next is drawn (to compare capture rates)\n"
     "  --ffmpeg PATH    the ffmpeg program to run (default: ffmpeg from PATH)\n"
+    "  --gl WAY         how to reach OpenGL: x11 (a hidden window on the X display),\n"
+    "                   egl (no X server: a GPU's EGL device, else Mesa's surfaceless\n"
+    "                   EGL) or auto (the default: egl when $DISPLAY is unset, else x11)\n"
     "  --help           show this text\n"
     "\n"
     "Stills are named still-SSS.mmm.png after their moments, so they sort in the order\n"
@@ -152,6 +156,18 @@ capture_options parse_options(int argc, char** argv) {
             return parse_frames(value, &options.first_frame, &options.last_frame);
           },
           "A-B"));
+  app.add_option("--until", options.until)
+      ->check(CLI::Validator(
+          [](std::string& value) -> std::string {
+            double seconds = 0;
+            if (!parse_number(value, &seconds)) return "'" + value + "' is not a number of seconds";
+            if (!(seconds > 0 && seconds <= FILM_LENGTH))
+              return value + " s is outside the film (more than 0, up to 115 s)";
+            return "";
+          },
+          "T"));
+  std::string gl = "auto";
+  app.add_option("--gl", gl)->check(CLI::IsMember({"x11", "egl", "auto"}));
   try {
     app.parse(argc, argv);
   } catch (const std::exception& error) {  // CLI::ParseError and its kin
@@ -159,8 +175,10 @@ capture_options parse_options(int argc, char** argv) {
   }
   if (help) {
     // The name is the installed command's where the package runs it.
-    const std::string help = command_text(usage_text, "demo-capture") + asset_folder_text() +
-                             "It needs an X display; without one, run it under xvfb-run.\n";
+    const std::string help =
+        command_text(usage_text, "demo-capture") + asset_folder_text() +
+        "Without an X display it renders through EGL, with no X server; the pictures\n"
+        "are the same as through X with the same driver.\n";
     std::fputs(help.c_str(), stdout);
     std::exit(standard_output_written() ? 0 : 1);
   }
@@ -173,8 +191,11 @@ capture_options parse_options(int argc, char** argv) {
   if (benchmark) options.mode = MODE_BENCHMARK;
   options.target = !video.empty() ? video : png;
   options.overlap = !no_overlap;
+  options.gl = gl == "x11" ? WINDOW_GL_X11 : gl == "egl" ? WINDOW_GL_EGL : WINDOW_GL_AUTO;
   const bool whole_film = options.mode == MODE_VIDEO || options.mode == MODE_PNG;
   if (!frames.empty() && !whole_film) fail_usage("--frames needs --video or --png");
+  if (!frames.empty() && options.until < FILM_LENGTH)
+    fail_usage("--frames cannot be combined with --until");
   const long frame_count = film_frame_count(options.fps);
   char fps_text[32];
   std::snprintf(fps_text, sizeof fps_text, "%g", options.fps);
@@ -216,6 +237,7 @@ double seconds_now() {
 // Start-up shared by every mode.
 
 bool start_film(const capture_options& options, film_layers* layers) {
+  toolkit_window_gl = options.gl;
   const film_start_request request = {capture_program_name, options.width, options.height,
                                       WINDOW_HIDDEN, false};
   return film_start(request, layers) != 0;

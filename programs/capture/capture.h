@@ -34,6 +34,8 @@ struct capture_options {
   // first to last (frame k at k / fps s); 0 and 0 for the whole film.
   long first_frame = 0;
   long last_frame = 0;
+  window_gl gl = WINDOW_GL_AUTO;  // how the film reaches OpenGL (--gl)
+  double until = FILM_LENGTH;     // --video and --png: the film's first seconds only
 };
 
 // Starts the film in a hidden window of the options' size (film_start);

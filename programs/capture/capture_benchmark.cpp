@@ -157,8 +157,10 @@ int run_benchmark(const capture_options& options) {
 
   std::printf("demo-capture benchmark at %d x %d, clock stepped at %g frames per second\n",
               options.width, options.height, options.fps);
-  std::printf("OpenGL: %s, %s\n\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
-              reinterpret_cast<const char*>(glGetString(GL_VERSION)));
+  std::printf("OpenGL: %s | %s | %s | through %s\n\n",
+              reinterpret_cast<const char*>(glGetString(GL_VENDOR)),
+              reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
+              reinterpret_cast<const char*>(glGetString(GL_VERSION)), window_gl_platform());
   std::printf("Start-up (window clock after glFinish)          ms\n");
   for (size_t i = 0; i < startup.names.size(); ++i)
     std::printf("  %-40s %9.1f\n", startup.names[i].c_str(), startup.ms[i]);

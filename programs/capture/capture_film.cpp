@@ -170,11 +170,15 @@ int capture_film(const capture_options& options) {
   // (remove_what_was_made).
   encoder child;
   catch_stop_signals();
-  // The frames rendered: the whole film, or a range of it numbered as in the
-  // whole film, so that ranges rendered apart add up to the whole.
+  // The frames rendered: the whole film (up to --until, at least one frame),
+  // or a range of it numbered as in the whole film, so that ranges rendered
+  // apart add up to the whole.
   const bool whole_film = options.first_frame == 0;
+  const long until_frame =
+      std::min(film_frame_count(options.fps),
+               std::max(1L, static_cast<long>(std::floor(options.until * options.fps + 1e-6))));
   const long first = whole_film ? 1 : options.first_frame;
-  const long last = whole_film ? film_frame_count(options.fps) : options.last_frame;
+  const long last = whole_film ? until_frame : options.last_frame;
   const long total = last - first + 1;
   if (options.mode == MODE_PNG && !prepare_frame_folder(options.target, first, last, whole_film))
     return 1;

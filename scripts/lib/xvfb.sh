@@ -1,0 +1,63 @@
+# xvfb.sh: a private Xvfb server for the scripts that need an X display
+# (windows, keys, Wine). Source it, then:
+#   xvfb_start [WxH]   starts a server with one screen of that size (default
+#                      1280x720, 24 bits) on a display number the server picks
+#                      itself, waits until it takes connections and exports
+#                      DISPLAY; fails with a line on stderr if it does not come
+#   xvfb_stop          stops the server xvfb_start started (call it from the
+#                      script's EXIT trap; safe to call when none runs)
+#   on_display CMD...  runs CMD on $DISPLAY, or on a private server started
+#                      for it and stopped after it when there is no display
+xvfb_pid=
+xvfb_log=
+
+xvfb_start() {
+  local size=${1:-1280x720}
+  command -v Xvfb >/dev/null || {
+    echo "xvfb: Xvfb is not installed (scripts/setup.sh installs it)" >&2
+    return 1
+  }
+  xvfb_log=$(mktemp)
+  local number_file
+  number_file=$(mktemp)
+  # The server writes its display number to descriptor 3 once it is ready.
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$number_file" >"$xvfb_log" 2>&1 &
+  xvfb_pid=$!
+  local number=
+  for _ in $(seq 200); do
+    number=$(head -n 1 "$number_file")
+    [[ -n $number ]] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  rm -f "$number_file"
+  if [[ -z $number ]]; then
+    echo "xvfb: the Xvfb server did not start: $(tail -n 1 "$xvfb_log")" >&2
+    xvfb_stop
+    return 1
+  fi
+  export DISPLAY=:$number
+}
+
+xvfb_stop() {
+  if [[ -n $xvfb_pid ]]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  [[ -z $xvfb_log ]] || rm -f "$xvfb_log"
+  xvfb_pid=
+  xvfb_log=
+}
+
+on_display() {
+  if [[ -n ${DISPLAY:-} ]]; then
+    "$@"
+    return
+  fi
+  xvfb_start || return 1
+  local status=0
+  "$@" || status=$?
+  xvfb_stop
+  unset DISPLAY
+  return "$status"
+}
