@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "demo/options.h"
 #include "demo/player.h"
 
 static const char* const program_name = "skyward";
@@ -75,10 +76,10 @@ static int draw_still(double moment) {
   return 1;
 }
 
+// The native programs' check of --size (whole decimal sides from 16), within
+// the page's smaller bound.
 static bool parse_size(const char* text, int* width, int* height) {
-  char end = 0;
-  return std::sscanf(text, "%dx%d%c", width, height, &end) == 2 && *width >= 16 && *height >= 16 &&
-         *width <= 4096 && *height <= 4096;
+  return check_size(text, width, height).empty() && *width <= 4096 && *height <= 4096;
 }
 
 int main(int argc, char** argv) {
@@ -91,9 +92,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (std::strcmp(argv[i], "--at") == 0) {
-      char* end = nullptr;
-      moment = std::strtod(argv[i + 1], &end);
-      if (end == argv[i + 1] || *end || !(moment >= 0.0 && moment <= FILM_LENGTH)) {
+      if (!parse_number(argv[i + 1], &moment) || !(moment >= 0.0 && moment <= FILM_LENGTH)) {
         std::fprintf(stderr, "%s: cannot show the moment %s: give seconds from 0 to 115\n",
                      program_name, argv[i + 1]);
         return 1;
