@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/view.h"
+#include "programs/view/view.h"
 
 namespace {
 

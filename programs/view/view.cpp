@@ -7,7 +7,7 @@
 // start, since the script's state (rand() and the tile tables included) only
 // moves forward. So the frame shown at moment t is, after any sequence of
 // keys, the frame demo-capture --at t writes.
-#include "demo/view.h"
+#include "programs/view/view.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -134,15 +134,9 @@ view_options view_parse_options(int argc, char** argv) {
 
 bool view_open(view_state* view, const view_options& options) {
   view->options = options;
-  if (!film_open_window(view_program_name, options.width, options.height, WINDOW_RESIZABLE))
-    return false;
-  // The window manager may have given another size than asked for.
-  window_framebuffer_size(&toolkit_present_size[0], &toolkit_present_size[1]);
-  for (loader_function loader : P744X1EL) loader();
-  if (!film_create(&view->layers, view_program_name)) {
-    window_terminate();
-    return false;
-  }
+  const film_start_request request = {view_program_name, options.width, options.height,
+                                      WINDOW_RESIZABLE, false};
+  if (!film_start(request, &view->layers)) return false;
   GLint largest_texture = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest_texture);
   view->largest_side = std::clamp(static_cast<int>(largest_texture), VIEW_SMALLEST_SIDE, 8192);
