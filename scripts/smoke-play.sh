@@ -46,8 +46,18 @@ for _ in $(seq 200); do
 done
 
 # Let the film start, then tap Escape once, for 50 ms as a person does: the
-# film must end after the frame in progress, however slow the frames are.
+# film must end after the frame in progress, however slow the frames are. A
+# press before the film begins is not read, so wait (up to 60 s) until the
+# screen shows the film past its fade from black (a mean grey of 8 or more).
 sleep "${SMOKE_PLAY_SECONDS:-8}"
+for _ in $(seq 120); do
+  ffmpeg -loglevel error -f x11grab -draw_mouse 0 -video_size 1280x720 -i "$display" -frames:v 1 \
+    -vf scale=64:36 -pix_fmt gray -f rawvideo "$work/screen.raw" -y 2>/dev/null || true
+  shown=$(od -An -v -tu1 -w1 "$work/screen.raw" 2>/dev/null | awk '{ s += $1 } END { print (NR && s >= 8 * NR) ? 1 : 0 }')
+  [[ $shown == 1 ]] && break
+  kill -0 "$film" 2>/dev/null || break
+  sleep 0.5
+done
 DISPLAY=$display xdotool keydown Escape
 sleep 0.05
 DISPLAY=$display xdotool keyup Escape
