@@ -45,19 +45,31 @@ for _ in $(seq 200); do
   fi
 done
 
-# Let the film start, then tap Escape once, for 50 ms as a person does: the
-# film must end after the frame in progress, however slow the frames are. A
-# press before the film begins is not read, so wait (up to 60 s) until the
-# screen shows the film past its fade from black (a mean grey of 8 or more).
-sleep "${SMOKE_PLAY_SECONDS:-8}"
-for _ in $(seq 120); do
-  ffmpeg -loglevel error -f x11grab -draw_mouse 0 -video_size 1280x720 -i "$display" -frames:v 1 \
-    -vf scale=64:36 -pix_fmt gray -f rawvideo "$work/screen.raw" -y 2>/dev/null || true
-  shown=$(od -An -v -tu1 -w1 "$work/screen.raw" 2>/dev/null | awk '{ s += $1 } END { print (NR && s >= 8 * NR) ? 1 : 0 }')
-  [[ $shown == 1 ]] && break
+# Wait until the film's picture shows (the mean brightness of the screen,
+# scaled down, at least 8 of 255: neither black nor the bar), then tap Escape
+# once, for 50 ms as a person does: the film must end after the frame in
+# progress, however slow the frames are. The limit only catches a hang.
+film_seen=no
+for _ in $(seq 300); do
+  if ffmpeg -loglevel error -f x11grab -draw_mouse 0 -video_size 1280x720 -i "$display" -frames:v 1 \
+    -vf scale=32:18:flags=area -pix_fmt gray -f rawvideo "$work/film.raw" -y 2>/dev/null; then
+    mean=$(od -An -v -tu1 -w1 "$work/film.raw" | awk '{ s += $1; n++ } END { print n ? int(s / n) : 0 }')
+    if ((mean >= 8)); then
+      film_seen=yes
+      echo "smoke: the film shows (mean brightness $mean)"
+      break
+    fi
+  fi
   kill -0 "$film" 2>/dev/null || break
-  sleep 0.5
+  sleep 1
 done
+if [[ $film_seen != yes ]]; then
+  echo "smoke: the film never showed" >&2
+  kill "$film" 2>/dev/null || true
+  wait "$film" || true
+  cat "$work/out.log"
+  exit 1
+fi
 DISPLAY=$display xdotool keydown Escape
 sleep 0.05
 DISPLAY=$display xdotool keyup Escape
