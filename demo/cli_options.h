@@ -23,3 +23,12 @@ inline void add_size_and_fps_options(CLI::App* app, std::string* size, int* widt
           },
           "N"));
 }
+
+// The first option given more than once, said as "--at is given more than
+// once"; empty when each was given at most once. A repeated option is an
+// error: which of its values was meant cannot be known.
+inline std::string repeated_option(const CLI::App& app) {
+  for (const CLI::Option* option : app.get_options())
+    if (option->count() > 1) return option->get_name() + " is given more than once";
+  return "";
+}

@@ -35,6 +35,9 @@ static bool begin_film(player_state* player) {
     glEnable(GL_CULL_FACE);
   }
   script_reset(&player->script);
+  // Keys count from here: an Escape pressed during the loading bar is not
+  // the viewer asking to leave a film that has not begun.
+  window_forget_keys();
   clock_start(window_time());
   player->phase = PLAYER_FILM;
   return true;
@@ -59,4 +62,9 @@ int player_frame(player_state* player) {
     player->phase = PLAYER_DONE;
   }
   return 0;
+}
+
+void player_read_keys(player_state* player) {
+  if (player->phase == PLAYER_FILM && (window_escape_down() || window_close_requested()))
+    player_stop(player);
 }

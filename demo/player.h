@@ -39,3 +39,8 @@ int player_frame(player_state* player);
 // the unloading bar. During the loading bar it takes effect when the film
 // would begin.
 void player_stop(player_state* player);
+// The native players' keys, read after each presented frame: while the film
+// plays, an Escape press since the last read (however short) or the window's
+// close ends the showing as player_stop does. Presses made before the film
+// began are forgotten as it begins; the bars run their course.
+void player_read_keys(player_state* player);

@@ -182,6 +182,49 @@ TEST(Capture, BadOptionsEndWithAClearMessageAndStatusTwo) {
   }
 }
 
+// Numbers are decimal and whole: nothing wraps around or is read in another
+// base. An option given twice, or one that the chosen mode would not read, is
+// refused with its reason rather than dropped. Each is refused before any
+// display is looked for.
+TEST(Capture, LooseNumbersAndRepeatedOrUnreadOptionsAreRefused) {
+  struct refused {
+    const char* arguments;
+    const char* reason;
+  };
+  const refused cases[] = {
+      {"--size 4294968576x720", "--size: '4294968576x720' is not WxH"},
+      {"--size 1280x4294967312", "--size: '1280x4294967312' is not WxH"},
+      {"--size 0x10x720", "--size: '0x10x720' is not WxH"},
+      {"--size +640x360", "--size: '+640x360' is not WxH"},
+      {"--size ' 640x360'", "--size: ' 640x360' is not WxH"},
+      {"--fps 0x10", "--fps: '0x10' is not a rate"},
+      {"--fps ' 30'", "--fps: ' 30' is not a rate"},
+      {"--at 0x10", "--at: '0x10' is not a number of seconds"},
+      {"--at 3,0x1", "--at: '0x1' is not a number of seconds"},
+      {"--at infinity", "--at: 'infinity' is not a number of seconds"},
+      {"--at 3 --at 5", "--at is given more than once"},
+      {"--size 64x36 --size 32x18", "--size is given more than once"},
+      {"--benchmark --benchmark", "--benchmark is given more than once"},
+      {"--at 3 --png frames", "--at is for stills; it cannot be combined with --png"},
+      {"--layer scene --video film.mp4",
+       "--layer is for stills; it cannot be combined with --video"},
+      {"--out stills --benchmark", "--out is for stills; it cannot be combined with --benchmark"},
+      {"--ffmpeg ffmpeg --at 3", "--ffmpeg is for --video"},
+  };
+  for (const refused& c : cases) {
+    const run_result run = run_command(std::string("env -u DISPLAY ./demo-capture ") + c.arguments);
+    EXPECT_EQ(run.status, 2) << c.arguments << ": " << run.output;
+    EXPECT_EQ(run.output.find(std::string("demo-capture: ") + c.reason), 0u)
+        << c.arguments << ": " << run.output;
+  }
+  // Decimal forms stay accepted: they reach the missing display.
+  for (const char* good : {"--at 3.5e1,0.25,+7 --fps 2.5e1", "--size 00640x0360 --fps 30."}) {
+    const run_result run = run_command(std::string("env -u DISPLAY ./demo-capture ") + good);
+    EXPECT_EQ(run.status, 1) << good << ": " << run.output;
+    EXPECT_NE(run.output.find("no X display"), std::string::npos) << good << ": " << run.output;
+  }
+}
+
 // The help text and the option parser are written apart: every option the
 // help names must be one the parser knows. Each is given alone and without a
 // display, so that nothing is rendered: an option that wants a value says it
@@ -417,6 +460,25 @@ TEST(Capture, TerminatedVideoLeavesNoFile) {
     EXPECT_NE(text.find("interrupted"), std::string::npos) << text;
     EXPECT_EQ(names_in(out / "videos"), std::vector<std::string>{}) << strsignal(signal_number);
   }
+  std::filesystem::remove_all(out);
+}
+
+// Ctrl-C during --png: the frames written are removed with the folder, and
+// the line says which frames are not written.
+TEST(Capture, InterruptedPngFramesAreNamedAndRemoved) {
+  const std::filesystem::path out = scratch("interrupted-png");
+  const std::string log = (out / "log.txt").string();
+  const std::string frames = (out / "frames").string();
+  const run_result run =
+      signal_capture("--png " + frames + " --size 32x18 --fps 10", log, "frames/s", SIGINT);
+  const std::string text = text_of(log);
+  ASSERT_FALSE(run.timed_out) << text;
+  EXPECT_EQ(run.status, 128 + SIGINT) << text;
+  EXPECT_NE(
+      text.find("demo-capture: interrupted by Interrupt; " + frames + "/frame-*.png not written\n"),
+      std::string::npos)
+      << text;
+  EXPECT_EQ(names_in(out), std::vector<std::string>{"log.txt"});
   std::filesystem::remove_all(out);
 }
 

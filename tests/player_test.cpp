@@ -89,3 +89,34 @@ TEST(Player, TheFrameWhoseClockPassedTheFilmIsNotPresented) {
   EXPECT_EQ(player.phase, PLAYER_DONE);
   EXPECT_FALSE(player.failed);
 }
+
+// Escape counts only while the film plays: one pressed during the loading bar
+// is forgotten as the film begins; one pressed during the film, however
+// short, ends it after the frame in progress, as player_stop does.
+TEST(Player, AnEscapeBeforeTheFilmIsForgottenAndOneDuringItEndsIt) {
+  player_state player{};
+  player_start(&player, "player_test");
+  ASSERT_EQ(player_frame(&player), 1);
+  window_inject_key(WINDOW_KEY_ESCAPE, 0);  // during the loading bar
+  player_read_keys(&player);                // bars do not read it
+  EXPECT_FALSE(player.stop_requested);
+  frames_while(&player, PLAYER_LOADING);
+  ASSERT_EQ(player.phase, PLAYER_FILM);
+  for (int frame = 0; frame < 3; ++frame) {
+    player_read_keys(&player);
+    ASSERT_FALSE(player.stop_requested) << "film frame " << frame;
+    ASSERT_EQ(player_frame(&player), 1);
+    ASSERT_EQ(player.phase, PLAYER_FILM);
+  }
+  window_inject_key(WINDOW_KEY_ESCAPE, 0);  // a tap during the film
+  player_read_keys(&player);
+  EXPECT_TRUE(player.stop_requested);
+  ASSERT_EQ(player_frame(&player), 1);
+  EXPECT_EQ(player.phase, PLAYER_UNLOADING);
+  frames_while(&player, PLAYER_UNLOADING);
+  EXPECT_EQ(player.phase, PLAYER_DONE);
+  window_inject_key(WINDOW_KEY_ESCAPE, 0);  // after the showing: nothing to end
+  player_read_keys(&player);
+  EXPECT_EQ(player.phase, PLAYER_DONE);
+  window_forget_keys();
+}

@@ -557,4 +557,39 @@ TEST(FullScreen, ThePointerIsHiddenAndOneShortTapOfEscapeEndsTheFilm) {
   EXPECT_EQ(result.status, 0) << result.output;
 }
 
+// Escape is read only while the film plays: a tap during the loading bar is
+// forgotten when the film begins (it once ended the film after its first,
+// still black frame), and a tap during the film still ends it. The limit only
+// catches a hang.
+TEST(FullScreen, AnEscapeTappedDuringTheLoadingBarDoesNotEndTheFilm) {
+  private_screen screen(1280, 720);
+  ASSERT_FALSE(screen.display.empty()) << "cannot start Xvfb";
+  const std::string xdotool = "DISPLAY=" + screen.display + " xdotool ";
+  // One tap of 50 ms, well inside a frame of the software renderer.
+  const auto tap = [&]() {
+    const bool down = std::system((xdotool + "keydown Escape").c_str()) == 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return std::system((xdotool + "keyup Escape").c_str()) == 0 && down;
+  };
+  bool bar_tapped = false, film_tapped = false;
+  const player_run result = run_program(
+      "demo720", build_folder, {{"DISPLAY", screen.display.c_str()}}, 300.0,
+      [&](pid_t, double seconds) {
+        if (!bar_tapped && seconds < 60.0) {
+          // The bar in the first one and a half seconds of its
+          // two: the tap falls well before the film.
+          int lit = 0;
+          for (unsigned char v : grab(screen.display, "crop=512:4:384:358", "gray", 512 * 4))
+            lit += v > 200;
+          bar_tapped = lit > 0 && lit < 1536 && tap();
+        } else if (bar_tapped && !film_tapped && screen_shows_a_picture(screen.display)) {
+          film_tapped = tap();
+        }
+      });
+  ASSERT_TRUE(bar_tapped) << "no growing loading bar seen: " << result.output;
+  EXPECT_TRUE(film_tapped) << "the film ended before it showed, after a tap during the bar";
+  EXPECT_FALSE(result.timed_out) << "still playing at the time limit after the tap in the film";
+  EXPECT_EQ(result.status, 0) << result.output;
+}
+
 }  // namespace

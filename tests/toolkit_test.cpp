@@ -502,6 +502,29 @@ TEST(Noise, FbmMatchesACpuEvaluationOfTheSameNoise) {
   glUseProgram(0);
 }
 
+// The octave count decides the loop: none for zero, a negative count or NaN
+// (every pixel 0.5), and at most 32 however large; 40 octaves draw what 32
+// do.
+TEST(Noise, FbmRunsNoOctaveForANanCountAndAtMost32) {
+  const int size = 8;
+  layer_record* target = layer(size, size);
+  const GLuint fbm = FOBIMQQB[3];
+  const auto with_octaves = [&](float octaves) {
+    glUseProgram(fbm);
+    glUniform1f(glGetUniformLocation(fbm, "f"), 3.7f);
+    glUniform1f(glGetUniformLocation(fbm, "o"), octaves);
+    glUniform1f(glGetUniformLocation(fbm, "a"), 0.9f);
+    glUseProgram(0);
+    generate(target, static_cast<int>(fbm));
+    return read_layer(target);
+  };
+  for (float none : {std::nanf(""), -3.0f, 0.0f})
+    for (float value : with_octaves(none)) ASSERT_NEAR(value, 0.5f, 1e-4) << none << " octaves";
+  EXPECT_EQ(with_octaves(40.0f), with_octaves(32.0f));
+  EXPECT_EQ(with_octaves(INFINITY), with_octaves(32.0f));
+  with_octaves(0.0f);
+}
+
 TEST(Noise, WhiteNoiseDependsOnThePixelPositionOnly) {
   layer_record* target = layer(4, 4);
   generate(target, static_cast<int>(FOBIMQQB[2]));

@@ -9,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -304,6 +306,39 @@ TEST(View, AResizedWindowHasTheFilmAtItsNewSize) {
   }
 }
 
+// Whatever size the user drags the window to, the viewer goes on: a side of
+// one pixel, or one wider than any texture, is drawn at the nearest size the
+// film's targets can have.
+TEST(View, AWindowResizedToOnePixelOrBeyondTheGpuGoesOn) {
+  view_state* view = viewer();
+  ASSERT_NE(view, nullptr);
+  const std::pair<int, int> sizes[] = {{1, 1}, {100, 1}, {1, 100}, {17000, 100}, {320, 180}};
+  for (const auto& size : sizes) {
+    const std::string what = std::to_string(size.first) + "x" + std::to_string(size.second);
+    window_set_size(size.first, size.second);
+    int width = 0, height = 0;
+    for (int turn = 0; turn < 50; ++turn) {
+      window_wait_events(0.02);
+      ASSERT_TRUE(view_frame(view)) << what;
+      window_framebuffer_size(&width, &height);
+      if (width == size.first && height == size.second) break;
+    }
+    ASSERT_TRUE(view_frame(view)) << what;  // a whole turn at the size obtained
+    std::printf("window %s: framebuffer %dx%d, film drawn at %dx%d\n", what.c_str(), width, height,
+                TVJAYSLH[0], TVJAYSLH[1]);
+    EXPECT_GE(TVJAYSLH[0], 16) << what;
+    EXPECT_GE(TVJAYSLH[1], 16) << what;
+    EXPECT_LE(TVJAYSLH[0], 8192) << what;
+    EXPECT_EQ(TVJAYSLH[0], std::clamp(width, 16, view->largest_side)) << what;
+    EXPECT_EQ(TVJAYSLH[1], std::clamp(height, 16, view->largest_side)) << what;
+    EXPECT_FALSE(view->failed) << what;
+  }
+  // Back at its first size, the film is whole again.
+  ASSERT_EQ(TVJAYSLH[0], 320);
+  press(view, {key(WINDOW_KEY_0 + 1), key(WINDOW_KEY_HOME), key(WINDOW_KEY_RIGHT)});
+  expect_same_picture(saved(view), captured(view->frame), "after the resizes");
+}
+
 TEST(View, AShadersFolderThatCannotBeMadeIsOneLineAndTheBuiltInTextsGoOn) {
   view_shaders shaders;
   testing::internal::CaptureStderr();
@@ -317,9 +352,128 @@ TEST(View, AShadersFolderThatCannotBeMadeIsOneLineAndTheBuiltInTextsGoOn) {
   EXPECT_FALSE(view_shaders_check(&shaders));
 }
 
+// A small file system mounted for a test (tmpfs), to fill up; unmounted at
+// the end. Mounting needs the superuser and a system that allows it.
+struct small_mount {
+  fs::path path;
+  bool mounted = false;
+  explicit small_mount(const fs::path& where, const char* options = "size=256k") : path(where) {
+    fs::create_directories(path);
+    mounted = std::system(("mount -t tmpfs -o " + std::string(options) + " tmpfs " + path.string() +
+                           " 2>/dev/null")
+                              .c_str()) == 0;
+  }
+  ~small_mount() {
+    if (mounted) std::system(("umount " + path.string()).c_str());
+    fs::remove_all(path);
+  }
+  // Fills the file system to its last byte.
+  void fill() {
+    std::FILE* filler = std::fopen((path / "filler").c_str(), "wb");
+    std::vector<char> block(4096, 'x');
+    while (filler && std::fwrite(block.data(), 1, block.size(), filler) == block.size()) {
+    }
+    if (filler) std::fclose(filler);
+    for (size_t bytes = 512; bytes > 0; bytes /= 2) {  // the last partial block
+      filler = std::fopen((path / "filler").c_str(), "ab");
+      while (filler && std::fwrite(block.data(), 1, bytes, filler) == bytes &&
+             std::fflush(filler) == 0) {
+      }
+      if (filler) std::fclose(filler);
+    }
+  }
+};
+
+std::vector<std::string> names_in(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A file name of the shaders folder, taken by a link: never written through,
+// even when the link points at nothing; that program alone keeps its built-in
+// text and says why, the other files are written and watched.
+TEST(View, ShaderFilesAreNeverWrittenThroughLinksAndABadNameCostsThatNameOnly) {
+  ASSERT_NE(viewer(), nullptr);
+  const fs::path folder = scratch / "linked-shaders";
+  const fs::path elsewhere = scratch / "elsewhere";
+  fs::create_directories(folder);
+  fs::create_directories(elsewhere);
+  const std::string first = std::string(film_programs[0].name) + ".frag";
+  const std::string last = std::string(film_programs[FILM_PROGRAM_COUNT - 1].name) + ".frag";
+  fs::create_symlink(elsewhere / "created.frag", folder / first);
+  fs::create_symlink(scratch / "no-such-folder" / "created.frag", folder / last);
+  view_shaders shaders;
+  testing::internal::CaptureStderr();
+  view_shaders_start(&shaders, folder.string());
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(shaders.watching) << said;
+  EXPECT_FALSE(fs::exists(elsewhere / "created.frag")) << "written through the link";
+  EXPECT_FALSE(fs::exists(scratch / "no-such-folder"));
+  EXPECT_TRUE(fs::is_symlink(folder / first));
+  EXPECT_TRUE(fs::is_symlink(folder / last));
+  EXPECT_NE(shaders.errors[0].find(first), std::string::npos) << said;
+  EXPECT_NE(shaders.errors[FILM_PROGRAM_COUNT - 1].find(last), std::string::npos) << said;
+  for (int index = 1; index < FILM_PROGRAM_COUNT - 1; ++index) {
+    const film_program& program = film_programs[index];
+    EXPECT_EQ(shaders.errors[index], "") << program.name;
+    EXPECT_EQ(read_text(folder / (std::string(program.name) + ".frag")), *program.fragment);
+  }
+  for (const std::string& name : names_in(folder))
+    EXPECT_EQ(name.find("partial"), std::string::npos) << name;
+  fs::remove_all(folder);
+  fs::remove_all(elsewhere);
+}
+
+// On a full file system no shader file is left empty or cut short (the next
+// run would refuse it): each program says it could not be written and keeps
+// its built-in text, and once there is room a new start writes them all. A
+// still saved there says why it was not.
+TEST(View, AFullFileSystemLeavesNoShaderFileAndSavingAStillSaysWhy) {
+  view_state* view = viewer();
+  ASSERT_NE(view, nullptr);
+  small_mount disk(scratch / "small-disk");
+  if (!disk.mounted) GTEST_SKIP() << "cannot mount a small tmpfs here (not the superuser?)";
+  const fs::path folder = disk.path / "shaders";
+  fs::create_directories(folder);
+  disk.fill();
+  view_shaders shaders;
+  testing::internal::CaptureStderr();
+  view_shaders_start(&shaders, folder.string());
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(shaders.watching);
+  EXPECT_EQ(names_in(folder), std::vector<std::string>{}) << said;
+  for (int index = 0; index < FILM_PROGRAM_COUNT; ++index)
+    EXPECT_NE(shaders.errors[index].find("No space left on device"), std::string::npos)
+        << film_programs[index].name << ": " << shaders.errors[index];
+  EXPECT_EQ(said.find("demo-view: cannot write " + folder.string()), 0u) << said;
+  EXPECT_FALSE(view_shaders_check(&shaders));  // nothing came, nothing to rebuild
+
+  // A still into the full folder.
+  const fs::path before = fs::current_path();
+  fs::current_path(disk.path);
+  testing::internal::CaptureStderr();
+  press(view, {letter('S')});
+  const std::string still_said = testing::internal::GetCapturedStderr();
+  fs::current_path(before);
+  EXPECT_EQ(view->message.rfind("cannot write view-", 0), 0u) << view->message;
+  EXPECT_NE(view->message.find(": No space left on device"), std::string::npos) << view->message;
+  EXPECT_NE(still_said.find(": No space left on device\n"), std::string::npos) << still_said;
+  EXPECT_EQ(names_in(disk.path), (std::vector<std::string>{"filler", "shaders"}));
+
+  fs::remove(disk.path / "filler");
+  view_shaders again;
+  view_shaders_start(&again, folder.string());
+  for (int index = 0; index < FILM_PROGRAM_COUNT; ++index)
+    EXPECT_EQ(again.errors[index], "") << film_programs[index].name;
+}
+
 TEST(View, SizeAndRateAreRefusedAsDemoCaptureRefusesThem) {
-  for (const std::string option : {"--size 0x0", "--size 100x", "--size 9000x100", "--fps 0",
-                                   "--fps abc", "--fps 1001", "--size", "--nonsense"}) {
+  for (const std::string option :
+       {"--size 0x0", "--size 100x", "--size 9000x100", "--size 4294968576x720", "--fps 0",
+        "--fps abc", "--fps 0x10", "--fps 1001", "--fps 30 --fps 30", "--size", "--nonsense"}) {
     const run_result view = run_command("./demo-view " + option);
     const run_result capture = run_command("./demo-capture " + option);
     EXPECT_EQ(view.status, 2) << option << ": " << view.output;
@@ -329,6 +483,10 @@ TEST(View, SizeAndRateAreRefusedAsDemoCaptureRefusesThem) {
       expected.replace(at, std::string("demo-capture").size(), "demo-view");
     EXPECT_EQ(view.output, expected) << option;
   }
+  const run_result twice = run_command("./demo-view --shaders a --shaders b");
+  EXPECT_EQ(twice.status, 2) << twice.output;
+  EXPECT_EQ(twice.output.find("demo-view: --shaders is given more than once\n"), 0u)
+      << twice.output;
   const run_result help = run_command("./demo-view --help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.output.find(view_keys_text), std::string::npos) << help.output;

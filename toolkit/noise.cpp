@@ -6,7 +6,8 @@
 // fBm: the sum over octaves k < o of r(P 2^k f) a^k, written as 0.5 + 0.5 y,
 // where P is texture coordinate set 0 and r is texture-free 3-D simplex noise
 // (a permutation polynomial modulo 289 and gradients from a 7 x 7 grid folded
-// onto an octahedron). With o = 0 no octave runs and every pixel is 0.5.
+// onto an octahedron). With o = 0 (or less, or NaN) no octave runs and every
+// pixel is 0.5; at most 32 octaves run, however large o is.
 #include "toolkit/pieces.h"
 
 const char white_noise_fragment[] = R"glsl(
@@ -72,8 +73,10 @@ void main()
   vec3 P = gl_TexCoord[0].xyz;
   float y = 0.0;
   // A constant bound, as WebGL's shading language requires; stops early.
+  // Written as "not below o" so that a NaN count, below which nothing is,
+  // runs no octave.
   for (float k = 0.0; k < 32.0; k += 1.0) {
-    if (k >= o) break;
+    if (!(k < o)) break;
     y += r(P * pow(2.0, k) * f) * pow(a, k);
   }
   gl_FragData[0] = vec4(0.5 + 0.5 * y);

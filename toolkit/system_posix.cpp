@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "toolkit/toolkit.h"
 
@@ -51,4 +53,71 @@ unsigned long long system_peak_memory_bytes() {
 
 const char* system_peak_memory_source() {
   return "getrusage ru_maxrss";
+}
+
+// Writes the whole block to the descriptor; false with errno set.
+static bool write_all(int file, const void* bytes, size_t size) {
+  const char* at = static_cast<const char*>(bytes);
+  while (size > 0) {
+    const ssize_t written = write(file, at, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) return false;
+    at += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// Gives the temporary file the name, unless the name is taken. The move that
+// refuses to replace is tried first; on a file system without it, a hard
+// link (which refuses too); on one without links, a look at the name before
+// the move (a name made in between could then be replaced).
+static int move_without_replacing(const char* temporary, const char* path) {
+  if (renameat2(AT_FDCWD, temporary, AT_FDCWD, path, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  if (link(temporary, path) == 0) {
+    unlink(temporary);
+    return 0;
+  }
+  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK) return -1;
+  struct stat status {};
+  if (lstat(path, &status) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  if (errno != ENOENT) return -1;
+  return rename(temporary, path);
+}
+
+const char* system_create_file(const char* path, const void* bytes, size_t size, bool* existed) {
+  *existed = false;
+  struct stat status {};
+  if (lstat(path, &status) == 0) {  // lstat: a link is there, wherever it points
+    *existed = true;
+    return nullptr;
+  }
+  if (errno != ENOENT) return std::strerror(errno);
+  // mkstemp creates the temporary file exclusively: never through a link.
+  std::string temporary = std::string(path) + ".partial-XXXXXX";
+  const int file = mkstemp(temporary.data());
+  if (file < 0) return std::strerror(errno);
+  // mkstemp makes it private; the file gets the permissions a plain creation
+  // would give it.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(file, 0666 & ~mask);
+  bool written = write_all(file, bytes, size) && fsync(file) == 0;
+  int fault = errno;
+  if (close(file) != 0 && written) {
+    written = false;
+    fault = errno;
+  }
+  if (written && move_without_replacing(temporary.c_str(), path) == 0) return nullptr;
+  if (written) fault = errno;
+  unlink(temporary.c_str());
+  if (written && fault == EEXIST) {  // taken while the file was being written
+    *existed = true;
+    return nullptr;
+  }
+  return std::strerror(fault);
 }

@@ -138,6 +138,66 @@ const char* system_read_file(const char* path, long long max_bytes,
   return problem;
 }
 
+// The system's words for an error code, without the line end it ends with.
+static const char* windows_reason(DWORD code) {
+  static char text[256];
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
+                        text[length - 1] == '.' || text[length - 1] == ' '))
+    text[--length] = '\0';
+  if (length == 0) std::snprintf(text, sizeof text, "system error %lu", code);
+  return text;
+}
+
+const char* system_create_file(const char* path, const void* bytes, size_t size, bool* existed) {
+  *existed = false;
+  // Without following a link: a link, even to nothing, is an attribute of
+  // the name itself.
+  if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+    *existed = true;
+    return nullptr;
+  }
+  const DWORD looked = GetLastError();
+  if (looked != ERROR_FILE_NOT_FOUND) return windows_reason(looked);
+  // A temporary name of its own, made only if new (CREATE_NEW fails on any
+  // name that is taken, links included).
+  std::string temporary;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".partial-%lu-%u", GetCurrentProcessId(),
+                  static_cast<unsigned>(GetTickCount()) + attempt);
+    temporary = std::string(path) + suffix;
+    file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+      return windows_reason(GetLastError());
+  }
+  if (file == INVALID_HANDLE_VALUE) return windows_reason(ERROR_FILE_EXISTS);
+  const char* at = static_cast<const char*>(bytes);
+  DWORD fault = 0;
+  while (size > 0 && !fault) {
+    const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(file, at, chunk, &written, nullptr) || written == 0)
+      fault = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+    at += written;
+    size -= written;
+  }
+  if (!fault && !FlushFileBuffers(file)) fault = GetLastError();
+  if (!CloseHandle(file) && !fault) fault = GetLastError();
+  // Without MOVEFILE_REPLACE_EXISTING the move fails on a taken name.
+  if (!fault && MoveFileExA(temporary.c_str(), path, MOVEFILE_WRITE_THROUGH)) return nullptr;
+  if (!fault) fault = GetLastError();
+  DeleteFileA(temporary.c_str());
+  if (fault == ERROR_ALREADY_EXISTS || fault == ERROR_FILE_EXISTS) {
+    *existed = true;
+    return nullptr;
+  }
+  return windows_reason(fault);
+}
+
 const char* system_missing_display() {
   return nullptr;
 }

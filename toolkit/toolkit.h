@@ -171,14 +171,22 @@ void window_swap();
 // Non-zero while Escape is down, or when it was pressed since the last call
 // (a press is kept until it is read, however short).
 int window_escape_down();
+// Forgets every key press made so far (pending window events are processed
+// first, so that presses made while the program was busy count as made
+// before): the queue is emptied, and a press of Escape not yet read is
+// dropped; an Escape held down now reads as up until it is released and
+// pressed again. A program calls it where presses begin to count (the
+// players, as the film begins).
+void window_forget_keys();
 // Non-zero once the system asked the window to close (window manager, etc.).
 int window_close_requested();
 // Takes the oldest key press that arrived since the window opened (each
 // press and auto-repeat, in order, however short) into *out and returns 1;
 // returns 0 when none is waiting. The queue keeps the last 64 presses.
 int window_next_key(window_key* out);
-// Puts a key press at the end of the queue, exactly as if it had been typed:
-// tests drive a program through it.
+// Puts a key press at the end of the queue, exactly as if it had been typed
+// (for Escape, a tap that window_escape_down reports): tests drive a program
+// through it.
 void window_inject_key(int key, int mods);
 // Processes pending window events, waiting up to `seconds` for one to come
 // when none is pending (for a program with nothing to draw).
@@ -282,6 +290,16 @@ const char* system_stat_file(const char* path, system_file_status* out, bool* mi
 const char* system_read_file(const char* path, long long max_bytes,
                              std::vector<unsigned char>* bytes);
 
+// Creates a file at path holding the bytes, only where nothing is: a name
+// taken by anything, a link included (even one to a missing file), is left
+// as it is and *existed is set. The bytes go to a new temporary file in the
+// same folder, which is moved to the name once written whole, so that the
+// name never holds a partial file (a full disk leaves nothing) and no link is
+// ever followed. Returns null when the file was made or the name was taken;
+// otherwise the reason (the system's words), and nothing is left behind.
+// Desktop systems only.
+const char* system_create_file(const char* path, const void* bytes, size_t size, bool* existed);
+
 // OpenGL flavour (gl_desktop.cpp or gl_web.cpp): hands shader texts to GL,
 // adapted where the flavour needs it (WebGL's shading language lacks some of
 // the fixed-function names the texts use). Same meaning as glShaderSource.
@@ -330,12 +348,15 @@ struct mesh_record {
 
 typedef void (*loader_function)();
 
-extern int TVJAYSLH[2];                    // window width, height; set before ST664M60
-extern GLuint MUANXLC;                     // pass-through vertex shader
-extern accumulator_record* P4E6JEEC;       // the window-sized scene target
-extern GLuint PXDKBCRM[2];                 // generator textures, 512 x 512 RGB16F
-extern GLuint HVATQD0L;                    // generator framebuffer
-extern GLuint FOBIMQQB[4];                 // vertical blur, horizontal blur, white noise, fBm
+extern int TVJAYSLH[2];               // window width, height; set before ST664M60
+extern GLuint MUANXLC;                // pass-through vertex shader
+extern accumulator_record* P4E6JEEC;  // the window-sized scene target
+extern GLuint PXDKBCRM[2];            // generator textures, 512 x 512 RGB16F
+extern GLuint HVATQD0L;               // generator framebuffer
+extern GLuint FOBIMQQB[4];            // vertical blur, horizontal blur, white noise, fBm
+// The fBm program's uniforms: f, the base frequency; o, the octave count (the
+// octaves k < o run, 32 at most whatever o is, none for o <= 0 or NaN); a,
+// the gain of each octave over the one before.
 extern const char* const Z886594B[8];      // the shader piece table
 extern const loader_function P744X1EL[2];  // loaders: ST664M60, load_greetings_mesh
 extern const loader_function FDC2CHR7[2];  // unloaders: TJOZD8F4, vel_unloader

@@ -47,6 +47,14 @@ static struct {
   int first;
   int count;
 } key_queue = {{}, 0, 0};
+// Escape as the players read it: held down now, pressed since the last
+// read (however short the press), and a press to leave unread until the key
+// is released (window_forget_keys while it is held).
+static struct {
+  bool down;
+  bool pressed;
+  bool ignored;
+} escape_key = {false, false, false};
 static char last_error[256] = "unknown reason";
 
 static const char* program_name() {
@@ -98,7 +106,7 @@ int window_init() {
   return 1;
 }
 
-void window_inject_key(int key, int mods) {
+static void enqueue_key(int key, int mods) {
   if (key_queue.count == 64) {  // full: the oldest press gives way
     key_queue.first = (key_queue.first + 1) % 64;
     --key_queue.count;
@@ -107,8 +115,25 @@ void window_inject_key(int key, int mods) {
   ++key_queue.count;
 }
 
+void window_inject_key(int key, int mods) {
+  enqueue_key(key, mods);
+  if (key == WINDOW_KEY_ESCAPE) escape_key.pressed = true;  // a tap: pressed, and up again
+}
+
 static void queue_key(GLFWwindow*, int key, int, int action, int mods) {
-  if (action == GLFW_PRESS || action == GLFW_REPEAT) window_inject_key(key, mods);
+  if (action == GLFW_PRESS || action == GLFW_REPEAT) enqueue_key(key, mods);
+  if (key != GLFW_KEY_ESCAPE) return;
+  if (action == GLFW_PRESS) escape_key.down = escape_key.pressed = true;
+  if (action == GLFW_RELEASE) escape_key.down = escape_key.ignored = false;
+}
+
+void window_forget_keys() {
+  // Presses made while the program was busy (not polling) are still in the
+  // window system's queue: take them in first, to forget them too.
+  if (window_handle) glfwPollEvents();
+  key_queue.first = key_queue.count = 0;
+  escape_key.pressed = false;
+  escape_key.ignored = escape_key.down;
 }
 
 int window_next_key(window_key* out) {
@@ -165,13 +190,14 @@ int window_open(int width, int height, int depth_bits, window_mode mode) {
   }
   glfwMakeContextCurrent(window_handle);
   if (toolkit_gl_checks) toolkit_listen_to_gl_errors(glfwGetProcAddress);
-  // The key is read once a frame, and a frame on a software renderer takes
-  // longer than a short tap: sticky keys keep a press reported until it has
-  // been read, so a tap at any moment ends the film after the frame in progress.
-  glfwSetInputMode(window_handle, GLFW_STICKY_KEYS, GLFW_TRUE);
+  // Escape is read once a frame, and a frame on a software renderer takes
+  // longer than a short tap: the key callback keeps each press until it has
+  // been read (escape_key), so a tap at any moment ends the film after the
+  // frame in progress.
   // No pointer over the full-screen film and its bars.
   if (mode == WINDOW_FULLSCREEN) glfwSetInputMode(window_handle, GLFW_CURSOR, GLFW_CURSOR_HIDDEN);
   key_queue.first = key_queue.count = 0;
+  escape_key.down = escape_key.pressed = escape_key.ignored = false;
   glfwSetKeyCallback(window_handle, queue_key);
   return 1;
 }
@@ -195,7 +221,9 @@ void window_wait_events(double seconds) {
 }
 
 int window_escape_down() {
-  return window_handle && glfwGetKey(window_handle, GLFW_KEY_ESCAPE) == GLFW_PRESS;
+  const bool read = escape_key.pressed || (escape_key.down && !escape_key.ignored);
+  escape_key.pressed = false;
+  return read;
 }
 
 int window_close_requested() {

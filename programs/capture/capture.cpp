@@ -124,7 +124,7 @@ capture_options parse_options(int argc, char** argv) {
   capture_options options;
   CLI::App app{"demo-capture", "demo-capture"};
   app.set_help_flag();  // the help is usage_text, printed below
-  // An option given twice counts with its last value.
+  // An option given twice is refused once parsed (repeated_option).
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   bool help = false, benchmark = false, no_overlap = false;
   std::string at, size, video, png;
@@ -182,10 +182,21 @@ capture_options parse_options(int argc, char** argv) {
     std::fputs(help.c_str(), stdout);
     std::exit(standard_output_written() ? 0 : 1);
   }
+  const std::string repeated = repeated_option(app);
+  if (!repeated.empty()) fail_usage(repeated);
   const int modes = !video.empty() + !png.empty() + benchmark;
   if (modes > 1)
     fail_usage(std::string(!video.empty() ? "--video" : "--png") +
                " cannot be combined with another of --video, --png, --benchmark");
+  // Options that only one mode reads are refused in the others, rather than
+  // left unread.
+  const char* const mode_name = !video.empty() ? "--video" : !png.empty() ? "--png" : "--benchmark";
+  for (const char* stills_only : {"--at", "--out", "--layer"})
+    if (modes > 0 && app.count(stills_only) > 0)
+      fail_usage(std::string(stills_only) + " is for stills; it cannot be combined with " +
+                 mode_name);
+  if (video.empty() && app.count("--ffmpeg") > 0)
+    fail_usage("--ffmpeg is for --video; it cannot be used without it");
   if (!video.empty()) options.mode = MODE_VIDEO;
   if (!png.empty()) options.mode = MODE_PNG;
   if (benchmark) options.mode = MODE_BENCHMARK;

@@ -241,10 +241,11 @@ int capture_film(const capture_options& options) {
 
   if (!ok) {
     const int stop_signal = stop_signal_caught();
+    // The frames written so far are removed with the folder's other leftovers.
     if (stop_signal)
-      std::fprintf(stderr, "%s: interrupted by %s; %s not written\n", capture_program_name,
-                   signal_name(stop_signal),
-                   options.mode == MODE_VIDEO ? options.target.c_str() : "no frames");
+      std::fprintf(stderr, "%s: interrupted by %s; %s%s not written\n", capture_program_name,
+                   signal_name(stop_signal), options.target.c_str(),
+                   options.mode == MODE_PNG ? "/frame-*.png" : "");
     if (options.mode == MODE_VIDEO) abandon_encoder(&child, options);
     return stop_signal ? 128 + stop_signal : 1;
   }

@@ -29,8 +29,7 @@ int film_play() {
     window_swap();
     toolkit_gl_stage("swap");
     // Escape ends the film after the frame just shown; the bars run their course.
-    if (player.phase == PLAYER_FILM && (window_escape_down() || window_close_requested()))
-      player_stop(&player);
+    player_read_keys(&player);
   }
 
   window_terminate();

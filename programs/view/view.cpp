@@ -11,9 +11,11 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 
@@ -122,6 +124,8 @@ view_options view_parse_options(int argc, char** argv) {
   } catch (const std::exception& error) {  // CLI::ParseError and its kin
     fail_usage(error.what());
   }
+  const std::string repeated = repeated_option(app);
+  if (!repeated.empty()) fail_usage(repeated);
   if (help) {
     // The name is the installed command's where the package runs it.
     const std::string help =
@@ -137,6 +141,9 @@ bool view_open(view_state* view, const view_options& options) {
   const film_start_request request = {view_program_name, options.width, options.height,
                                       WINDOW_RESIZABLE, false};
   if (!film_start(request, &view->layers)) return false;
+  GLint largest_texture = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest_texture);
+  view->largest_side = std::clamp(static_cast<int>(largest_texture), VIEW_SMALLEST_SIDE, 8192);
   view_shaders_start(&view->shaders, options.shaders);
   view_timers_start(&view->timers);
   view->shown = film_step_for_image("final");
@@ -230,8 +237,9 @@ std::string view_save(view_state* view) {
       (std::filesystem::path(view->options.folder) / file_name).lexically_normal().string();
   const char* const name = path.c_str();
   if (!film_write_png(name, view_image(view))) {
-    std::fprintf(stderr, "%s: cannot write %s\n", view_program_name, name);
-    view->message = std::string("cannot write ") + name;
+    const std::string reason = std::strerror(errno);
+    std::fprintf(stderr, "%s: cannot write %s: %s\n", view_program_name, name, reason.c_str());
+    view->message = std::string("cannot write ") + name + ": " + reason;
     return "";
   }
   std::printf("%s: saved %s\n", view_program_name, name);
@@ -265,8 +273,17 @@ bool view_frame(view_state* view) {
   }
   toolkit_present_size[0] = width;
   toolkit_present_size[1] = height;
-  if (width != TVJAYSLH[0] || height != TVJAYSLH[1]) {
-    if (!film_resize(&view->layers, width, height, view_program_name)) return false;
+  // The film is drawn at the window's size within what its targets can be:
+  // a window the user squeezes to a sliver, or stretches past the GPU's
+  // largest texture, gets the nearest size that can be drawn, stretched over
+  // the window.
+  const int render_width = std::clamp(width, VIEW_SMALLEST_SIDE, view->largest_side);
+  const int render_height = std::clamp(height, VIEW_SMALLEST_SIDE, view->largest_side);
+  if (render_width != TVJAYSLH[0] || render_height != TVJAYSLH[1]) {
+    if (!film_resize(&view->layers, render_width, render_height, view_program_name)) {
+      view->failed = true;  // the targets are gone: nothing can be drawn any more
+      return false;
+    }
     view->film_drawn = false;
   }
 

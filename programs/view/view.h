@@ -60,6 +60,11 @@ struct view_timers {
   int measured;  // steps of the last frame measured
 };
 
+// The smallest side the film is rendered at, as --size allows: a smaller
+// window shows a 16-pixel side stretched (its half-size images must not be
+// empty).
+constexpr int VIEW_SMALLEST_SIDE = 16;
+
 struct view_state {
   view_options options;
   film_layers layers{};
@@ -74,6 +79,8 @@ struct view_state {
   bool overlay = false;      // T
   bool help = false;         // H
   bool quit = false;
+  bool failed = false;           // a fault ended the viewer (said on stderr)
+  int largest_side = 8192;       // of the film's render size, by the GPU's limit
   bool film_drawn = false;       // the layers hold the image of `frame` and `shown`
   double frames_per_second = 0;  // of the window, measured
   double last_seek_ms = 0;       // the time the last stepping without drawing took
@@ -89,7 +96,8 @@ view_options view_parse_options(int argc, char** argv);
 bool view_open(view_state* view, const view_options& options);
 // One turn of the window: takes the keys waiting, looks at the shader files,
 // follows a resize, moves the clock, draws what changed and presents it.
-// Returns false once the viewer is to quit (Escape or the window closed).
+// Returns false once the viewer is to quit (Escape or the window closed), or
+// when a fault ends it (`failed` is then set, with a line on stderr).
 bool view_frame(view_state* view);
 // Draws the shown image and the overlay into the window's back buffer (the
 // part of view_frame before the swap).

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     while (view_frame(&view)) {
     }
     view_close(&view);
-    return 0;
+    return view.failed ? 1 : 0;
   } catch (const std::exception& error) {  // out of memory, or a file system error
     std::fprintf(stderr, "%s: %s\n", view_program_name, error.what());
     return 1;

@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -123,24 +122,6 @@ void view_shaders_start(view_shaders* shaders, const std::string& folder) {
   std::filesystem::create_directories(base, error);
   if (!error && !std::filesystem::is_directory(base, error) && !error)
     error = std::make_error_code(std::errc::not_a_directory);
-  std::vector<view_stage_file> files;
-  for (int index = 0; index < FILM_PROGRAM_COUNT && !error; ++index) {
-    const film_program& entry = film_programs[index];
-    for (int vertex = 0; vertex < 2 && !error; ++vertex) {
-      if (vertex && !entry.vertex) continue;
-      view_stage_file file{
-          index, vertex == 1,
-          (base / (std::string(entry.name) + (vertex ? ".vert" : ".frag"))).string(), ""};
-      if (!std::filesystem::exists(file.path, error) && !error) {
-        errno = 0;
-        std::ofstream out(file.path, std::ios::binary);
-        out << (vertex ? *entry.vertex : *entry.fragment);
-        out.close();
-        if (!out) error = std::error_code(errno ? errno : EIO, std::generic_category());
-      }
-      files.push_back(file);
-    }
-  }
   if (!error && access(folder.c_str(), R_OK | X_OK) != 0)
     error = std::error_code(errno, std::generic_category());
   if (error) {
@@ -148,7 +129,29 @@ void view_shaders_start(view_shaders* shaders, const std::string& folder) {
                  view_program_name, folder.c_str(), error.message().c_str());
     return;
   }
-  shaders->files = files;
+  // Each missing file is written from the built-in text. A name that cannot
+  // be written costs that program only: it keeps its built-in text, with the
+  // reason as its log, and its files are watched like the others.
+  bool unwritten[FILM_PROGRAM_COUNT] = {};
+  for (int index = 0; index < FILM_PROGRAM_COUNT; ++index) {
+    const film_program& entry = film_programs[index];
+    for (int vertex = 0; vertex < 2; ++vertex) {
+      if (vertex && !entry.vertex) continue;
+      view_stage_file file{
+          index, vertex == 1,
+          (base / (std::string(entry.name) + (vertex ? ".vert" : ".frag"))).string(), ""};
+      const std::string text = vertex ? *entry.vertex : *entry.fragment;
+      bool existed = false;
+      if (const char* problem =
+              system_create_file(file.path.c_str(), text.data(), text.size(), &existed)) {
+        shaders->errors[index] += "cannot write " + file.path + ": " + problem + "\n";
+        std::fprintf(stderr, "%s: cannot write %s: %s (the built-in %s goes on)\n",
+                     view_program_name, file.path.c_str(), problem, entry.name);
+        unwritten[index] = true;
+      }
+      shaders->files.push_back(file);
+    }
+  }
   shaders->watching = true;
   // Files that differ from the built-in texts (edited before the start) build now.
   bool differs[FILM_PROGRAM_COUNT] = {};
@@ -161,7 +164,7 @@ void view_shaders_start(view_shaders* shaders, const std::string& folder) {
       differs[file.program] = true;
   }
   for (int index = 0; index < FILM_PROGRAM_COUNT; ++index)
-    if (differs[index]) rebuild_and_report(shaders, index);
+    if (differs[index] && !unwritten[index]) rebuild_and_report(shaders, index);
 }
 
 bool view_shaders_check(view_shaders* shaders) {
