@@ -11,6 +11,7 @@
 // A browser must not block, so a showing runs one player_frame per animation
 // frame; the browser presents what each call drew.
 #include <emscripten.h>
+#include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +62,12 @@ extern "C" EMSCRIPTEN_KEEPALIVE void web_play() {
 // Ends the showing after the frame in progress; the unloading bar follows.
 extern "C" EMSCRIPTEN_KEEPALIVE void web_stop() {
   if (playing) player_stop(&player);
+}
+
+// Bytes of the program's heap in use, which the page's test compares after
+// one showing and after three.
+extern "C" EMSCRIPTEN_KEEPALIVE double web_heap_in_use() {
+  return static_cast<double>(mallinfo().uordblks);
 }
 
 // Draws the frame the film shows at `moment` when played at 60 frames a
