@@ -42,7 +42,9 @@ add_executable(skyward demo/web.cpp)
 target_link_libraries(skyward PRIVATE film)
 # WebGL 1 with the fixed-function emulation; the page makes the context (its
 # attributes and extensions) and hands it over; files arrive before main runs.
-target_link_options(skyward PRIVATE
+# Asyncify lets the program sleep (give the browser its turn) between the
+# steps that make the film's resources (demo/web.cpp).
+target_link_options(skyward PRIVATE -sASYNCIFY=1
   -sUSE_GLFW=3 -sLEGACY_GL_EMULATION=1 -sGL_PREINITIALIZED_CONTEXT=1
   -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=134217728 -sFORCE_FILESYSTEM=1
   -sENVIRONMENT=web -sEXPORTED_FUNCTIONS=_main,_web_play,_web_stop,_web_heap_in_use

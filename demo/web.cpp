@@ -35,6 +35,15 @@ static void tell_page(const char* event, double value) {
       event, value);
 }
 
+// The film's resources are made in steps (the layers, the programs, each
+// terrain tile and asset), which together would hold the page for seconds:
+// between two of them the program gives the browser its turn (the program is
+// built so that it can sleep there), so the page keeps answering. The steps
+// of a frame run without a break.
+static void yield_between_steps(const char*, void*) {
+  if (player.phase == PLAYER_LOADING) emscripten_sleep(0);
+}
+
 static void animation_frame() {
   if (!playing) return;
   if (player_frame(&player)) {
@@ -120,6 +129,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  film_set_step_hook(yield_between_steps, nullptr);
   emscripten_set_main_loop(animation_frame, 0, 0);
   emscripten_pause_main_loop();
   tell_page("ready", 0.0);

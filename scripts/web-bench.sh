@@ -21,7 +21,9 @@ fi
   echo "web-bench: cannot use $site: it holds no index.html" >&2
   exit 1
 }
-(cd "$root/tests/web" && PUPPETEER_SKIP_DOWNLOAD=1 PUPPETEER_SKIP_CHROMIUM_DOWNLOAD=1 \
-  npm ci --no-audit --no-fund --loglevel=error)
+if [[ ! -d $root/tests/web/node_modules/puppeteer-core ]]; then
+  (cd "$root/tests/web" && PUPPETEER_SKIP_DOWNLOAD=1 PUPPETEER_SKIP_CHROMIUM_DOWNLOAD=1 \
+    npm ci --no-audit --no-fund --loglevel=error)
+fi
 echo "web-bench: $site, Chromium $(/usr/bin/chromium --version 2>/dev/null | awk '{print $2}'), $(nproc) cores"
 timeout 900 node "$root/tests/web/web_bench.js" "$site" "${FILM_SECONDS:-12}"
