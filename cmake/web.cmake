@@ -1,5 +1,5 @@
 # web.cmake: the film for web browsers, built with Emscripten (scripts/web.sh
-# drives it). Builds the program (demo/web.cpp and the shared sources) as
+# drives it). Builds the program (programs/web/web.cpp and the shared sources) as
 # skyward.js and skyward.wasm, then fills site/ with exactly what is served:
 # the page, the program and the assets, compressed (see web-files.cmake).
 # The model importer comes from FILM_WEB_DEPS (scripts/web-deps.sh), the
@@ -38,12 +38,12 @@ target_link_libraries(film PUBLIC toolkit "${FILM_WEB_DEPS}/lib/libassimp.a"
 target_link_libraries(toolkit INTERFACE film)
 set_target_properties(film toolkit PROPERTIES LINK_INTERFACE_MULTIPLICITY 2)
 
-add_executable(skyward demo/web.cpp)
+add_executable(skyward programs/web/web.cpp)
 target_link_libraries(skyward PRIVATE film)
 # WebGL 1 with the fixed-function emulation; the page makes the context (its
 # attributes and extensions) and hands it over; files arrive before main runs.
 # Asyncify lets the program sleep (give the browser its turn) between the
-# steps that make the film's resources (demo/web.cpp).
+# steps that make the film's resources (programs/web/web.cpp).
 target_link_options(skyward PRIVATE -sASYNCIFY=1
   -sUSE_GLFW=3 -sLEGACY_GL_EMULATION=1 -sGL_PREINITIALIZED_CONTEXT=1
   -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=134217728 -sFORCE_FILESYSTEM=1

@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <string>
 
-#include "demo/capture.h"
+#include "programs/capture/capture.h"
 
 // Set by Ctrl-C, Ctrl-Break or the console closing while a video is being
 // made: the frame loop stops and removes the unfinished file.

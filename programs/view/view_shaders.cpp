@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/view.h"
+#include "programs/view/view.h"
 
 namespace {
 
