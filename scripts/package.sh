@@ -32,7 +32,7 @@ done
 
 # --- The web zip: the site folder as built, under one folder of its name. ---
 web=${WEB_BUILD_DIR:-$root/build-web}
-"$root/scripts/web-setup.sh"
+"$root/scripts/setup.sh" --web
 BUILD_DIR=$native WEB_BUILD_DIR=$web "$root/scripts/web.sh" --build >/dev/null
 version=$(sed -n 's/^project([a-z_]* VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 web_name=skyward-$version-web

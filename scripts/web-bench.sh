@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 web=${WEB_BUILD_DIR:-$root/build-web}
 site=${SITE:-}
 if [[ -z $site ]]; then
-  "$root/scripts/web-setup.sh"
+  "$root/scripts/setup.sh" --web
   "$root/scripts/web.sh" --build >/dev/null
   site=$web/site
 fi

@@ -2,6 +2,7 @@
 //
 //   assetgen DIR             writes the eight files into DIR
 //   assetgen --preview DIR   also renders each model and texture into DIR/preview-*.png
+//   assetgen --icons DIR     writes only the program's icon, DIR/icon-SIZE.png at each size
 //
 // The font comes from ASSETGEN_FONT, a path the build passes in.
 #include <cstdio>
@@ -74,15 +75,28 @@ bool write_assets(const std::string& directory) {
          write_obj(make_ring(), path(RING_FILE)) && write_obj(greetings, path(GREETINGS_FILE));
 }
 
+bool write_icons(const std::string& directory) {
+  model ship;
+  image colour, normals;
+  if (!make_spaceship(ASSETGEN_FONT, &ship, &colour, &normals)) return false;
+  for (int size : ICON_SIZES)
+    if (!write_png(draw_icon(ship, colour, size),
+                   directory + "/icon-" + std::to_string(size) + ".png"))
+      return false;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool preview = argc == 3 && std::strcmp(argv[1], "--preview") == 0;
-  if (argc != 2 && !preview) {
-    std::fprintf(stderr, "usage: assetgen [--preview] DIR\n");
+  const bool icons = argc == 3 && std::strcmp(argv[1], "--icons") == 0;
+  if (argc != 2 && !preview && !icons) {
+    std::fprintf(stderr, "usage: assetgen [--preview | --icons] DIR\n");
     return 2;
   }
   const std::string directory = argv[argc - 1];
+  if (icons) return write_icons(directory) ? 0 : 1;
   if (!write_assets(directory)) return 1;
   if (preview && !write_previews(directory)) return 1;
   return 0;
