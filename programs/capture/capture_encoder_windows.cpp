@@ -111,6 +111,8 @@ bool start_encoder(const capture_options& options, encoder* child) {
         std::string("-pix_fmt"), std::string("yuv420p"),      std::string("-r"),
         std::string(rate)})
     command += argument_text(argument) + " ";
+  for (const std::string& argument : join_encoder_arguments())
+    command += argument_text(argument) + " ";
   if (path.extension().empty()) command += "-f mp4 ";
   if (path.extension() == ".mp4" || path.extension() == ".mov") command += "-movflags +faststart ";
   command += argument_text(child->temporary);
