@@ -1,13 +1,10 @@
 # web.cmake: the film for web browsers, built with Emscripten (scripts/web.sh
-# drives it). Produces, in the build folder, the page and everything it
-# downloads:
-#   index.html, webgl.js   the page and its WebGL context adapter (from programs/web/)
-#   skyward.js, .wasm      the program (programs/web/web.cpp and the shared sources)
-#   assets/                the eight asset files, copied from a native build
-#   files.json             names and byte sizes of the downloads, so that the
-#                          page's progress bar counts real bytes
+# drives it). Builds the program (programs/web/web.cpp and the shared sources) as
+# skyward.js and skyward.wasm, then fills site/ with exactly what is served:
+# the page, the program and the assets, compressed (see web-files.cmake).
 # The model importer comes from FILM_WEB_DEPS (scripts/web-deps.sh), the
-# asset files from FILM_ASSET_DIR (a native build folder).
+# asset files from FILM_ASSET_DIR (a native build folder), the poster from
+# FILM_POSTER (a still demo-capture made).
 set(FILM_WEB_DEPS "" CACHE PATH "Prefix holding the importer built for the web")
 set(FILM_ASSET_DIR "" CACHE PATH "Folder holding the film's generated asset files")
 if(NOT FILM_WEB_DEPS OR NOT EXISTS "${FILM_WEB_DEPS}/lib/libassimp.a")
@@ -45,17 +42,22 @@ add_executable(skyward programs/web/web.cpp)
 target_link_libraries(skyward PRIVATE film)
 # WebGL 1 with the fixed-function emulation; the page makes the context (its
 # attributes and extensions) and hands it over; files arrive before main runs.
-target_link_options(skyward PRIVATE
+# Asyncify lets the program sleep (give the browser its turn) between the
+# steps that make the film's resources (programs/web/web.cpp).
+target_link_options(skyward PRIVATE -sASYNCIFY=1
   -sUSE_GLFW=3 -sLEGACY_GL_EMULATION=1 -sGL_PREINITIALIZED_CONTEXT=1
   -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=134217728 -sFORCE_FILESYSTEM=1
-  -sENVIRONMENT=web -sEXPORTED_FUNCTIONS=_main,_web_play,_web_stop
+  -sENVIRONMENT=web -sEXPORTED_FUNCTIONS=_main,_web_play,_web_stop,_web_heap_in_use
   -sEXPORTED_RUNTIME_METHODS=FS)
 
-set(web_out ${CMAKE_CURRENT_BINARY_DIR})
-add_custom_command(TARGET skyward POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${web_out}/assets
-  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/programs/web/index.html
-          ${CMAKE_CURRENT_SOURCE_DIR}/programs/web/webgl.js ${web_out}
-  COMMAND ${CMAKE_COMMAND} -DASSET_DIR=${FILM_ASSET_DIR} -DOUT=${web_out}
-          -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR} -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/web-files.cmake
+# The site: exactly what is served, in a folder of its own (web-files.cmake).
+set(FILM_POSTER "" CACHE FILEPATH "A still of the film (PNG) for the page's poster")
+if(NOT FILM_POSTER)
+  message(FATAL_ERROR "FILM_POSTER must name a still made by the native demo-capture")
+endif()
+add_custom_target(site ALL
+  COMMAND ${CMAKE_COMMAND} -DASSET_DIR=${FILM_ASSET_DIR} -DBUILD=${CMAKE_CURRENT_BINARY_DIR}
+          -DOUT=${CMAKE_CURRENT_BINARY_DIR}/site -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}
+          -DPOSTER=${FILM_POSTER} -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/web-files.cmake
   VERBATIM)
+add_dependencies(site skyward)

@@ -306,6 +306,13 @@ std::string check_asset(const char* path) {
   return std::string();
 }
 
+// A second showing loads the model again: the first one's record goes first.
 void load_greetings_mesh() {
+  unload_greetings_mesh();
   greetings = load_mesh("greetings.obj");
+}
+
+void unload_greetings_mesh() {
+  free_mesh(greetings);
+  greetings = nullptr;
 }

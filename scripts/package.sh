@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds the two release packages into dist/ (or $DIST_DIR):
+# Builds the three release packages into dist/ (or $DIST_DIR):
 #   skyward-<version>-windows-x64.zip  the Windows programs, assets, read-me
 #                                      and notices (scripts/windows.sh builds them)
 #   skyward_<version>_amd64.deb        the Debian package, its dependencies
 #                                      computed from the programs
+#   skyward-<version>-web.zip          the web site (scripts/web.sh builds it):
+#                                      one folder to unzip onto any static host
 # The version is the CMake project's.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,3 +29,16 @@ for file in "$work"/*.zip "$work"/*.deb; do
   mv "$file" "$dist/"
   echo "package: $(basename "$file") ($(du -k "$dist/$(basename "$file")" | cut -f1) KiB)"
 done
+
+# --- The web zip: the site folder as built, under one folder of its name. ---
+web=${WEB_BUILD_DIR:-$root/build-web}
+"$root/scripts/setup.sh" --web
+BUILD_DIR=$native WEB_BUILD_DIR=$web "$root/scripts/web.sh" --build >/dev/null
+version=$(sed -n 's/^project([a-z_]* VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+web_name=skyward-$version-web
+mkdir "$work/$web_name"
+cp -r "$web/site/." "$work/$web_name/"
+(cd "$work" && zip -qrX -n .gz:.png "$web_name.zip" "$web_name")
+mv "$work/$web_name.zip" "$dist/"
+echo "package: $web_name.zip ($(du -k "$dist/$web_name.zip" | cut -f1) KiB)"
+# --- end of the web zip ---

@@ -27,3 +27,14 @@ void render(const mesh_record* mesh) {
 void gl_link_program(GLuint program) {
   glLinkProgram(program);
 }
+
+// One two-pixel rectangle per cell, so the last column and row of cells also
+// cover the last column and row of pixels.
+void gl_cover_grid(unsigned width, unsigned height) {
+  for (unsigned x = 0; x < width; ++x)
+    for (unsigned y = 0; y < height; ++y)
+      glRecti(static_cast<GLint>(x), static_cast<GLint>(y), static_cast<GLint>(x + 2),
+              static_cast<GLint>(y + 2));
+}
+
+void gl_forget_mesh(const mesh_record*) {}

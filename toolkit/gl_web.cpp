@@ -8,6 +8,8 @@
 //   to the page's context adapter (programs/web/webgl.js), which reads another
 //   attachment through a framebuffer of its own.
 // - A program without a vertex shader gets the pass-through one.
+// - The terrain generator's grid: one rectangle over all its pixels, not one
+//   per cell (65,536 a tile), each of which would be a draw of its own here.
 // - Meshes: the emulation draws client-side arrays only with 16-bit indices
 //   and small vertex counts, so each mesh goes into buffer objects on its
 //   first draw and is drawn from them, feeding the inputs and matrices that
@@ -75,6 +77,10 @@ void glReadBuffer(GLenum mode) {
 void glDrawBuffer(GLenum) {}
 
 }  // extern "C"
+
+void gl_cover_grid(unsigned width, unsigned height) {
+  glRecti(0, 0, static_cast<GLint>(width + 1), static_cast<GLint>(height + 1));
+}
 
 static void replace_all(std::string* text, const std::string& from, const std::string& to) {
   for (size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size()))
@@ -158,6 +164,15 @@ static const mesh_buffers& buffers_of(const mesh_record* mesh) {
   glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
   uploaded.push_back(made);
   return uploaded.back();
+}
+
+void gl_forget_mesh(const mesh_record* mesh) {
+  for (size_t i = 0; i < uploaded.size(); ++i) {
+    if (uploaded[i].mesh != mesh) continue;
+    glDeleteBuffers(4, uploaded[i].arrays);
+    glDeleteBuffers(1, &uploaded[i].indices);
+    uploaded.erase(uploaded.begin() + static_cast<long>(i--));
+  }
 }
 
 // What the fixed-function pipeline does with a mesh when no program is

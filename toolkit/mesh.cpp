@@ -52,14 +52,12 @@ mesh_record* mesh(int program, unsigned width, unsigned height) {
   glUniform2f(glGetUniformLocation(program, "_resolution"), static_cast<float>(width),
               static_cast<float>(height));
 
-  // One two-pixel rectangle per cell, so the last column and row of cells
-  // also cover the last column and row of pixels; each cell's two triangles
-  // are written as it is drawn, which orders the indices column by column.
+  // Each cell's two triangles, column by column, in the order the desktop's
+  // rectangles cover the cells.
+  gl_cover_grid(width, height);
   unsigned* index = grid->indices;
   for (unsigned x = 0; x < width; ++x) {
     for (unsigned y = 0; y < height; ++y) {
-      glRecti(static_cast<GLint>(x), static_cast<GLint>(y), static_cast<GLint>(x + 2),
-              static_cast<GLint>(y + 2));
       const unsigned b = y * w + x;
       index[0] = b + w;
       index[1] = b + w + 1;
@@ -364,6 +362,7 @@ void consolidate(mesh_record* mesh, float distance) {
 
 void free_mesh(mesh_record* mesh) {
   if (!mesh) return;
+  gl_forget_mesh(mesh);
   std::free(mesh->positions);
   std::free(mesh->normals);
   std::free(mesh->tangents);

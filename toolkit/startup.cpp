@@ -85,4 +85,6 @@ void TJOZD8F4() {
   for (int i = 0; i < 4; ++i) glDeleteProgram(FOBIMQQB[i]);
 }
 
-void vel_unloader() {}
+void vel_unloader() {
+  unload_greetings_mesh();
+}

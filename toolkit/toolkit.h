@@ -309,6 +309,17 @@ void gl_shader_source(GLuint shader, GLenum type, int count, const char* const* 
 // pass-through vertex shader, which does the same for the film's passes, is
 // attached first.
 void gl_link_program(GLuint program);
+// Runs the bound height-field program over the generator's (width + 1) x
+// (height + 1) pixels from the origin. The desktop draws one two-pixel
+// rectangle per cell, column by column; a browser draws one rectangle over
+// them all, as each rectangle costs it a draw through the fixed-function
+// emulation. Each pixel's value depends only on its position, so both give
+// the same pixels.
+void gl_cover_grid(unsigned width, unsigned height);
+// Forgets what the flavour keeps for a mesh about to be freed: nothing on the
+// desktop; its buffer objects in a browser.
+struct mesh_record;
+void gl_forget_mesh(const mesh_record* mesh);
 
 // ---------------------------------------------------------------------------
 // Records.
@@ -365,10 +376,13 @@ extern const loader_function FDC2CHR7[2];  // unloaders: TJOZD8F4, vel_unloader
 void ST664M60();
 // Deletes what ST664M60 created (shader objects excepted) and frees P4E6JEEC.
 void TJOZD8F4();
-// The unloader paired with load_greetings_mesh: does nothing.
+// The unloader paired with load_greetings_mesh: frees the greetings model
+// (unload_greetings_mesh), so that a second showing does not keep the first's.
 void vel_unloader();
-// The film's own loader (defined by the film): loads its greetings model.
+// The film's own loader and unloader (defined by the film): load its
+// greetings model, freeing any earlier one, and free it.
 void load_greetings_mesh();
+void unload_greetings_mesh();
 
 // Allocates or exits the program with a line on stderr: the toolkit has no
 // way to carry on without the memory it asked for.

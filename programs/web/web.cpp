@@ -11,6 +11,7 @@
 // A browser must not block, so a showing runs one player_frame per animation
 // frame; the browser presents what each call drew.
 #include <emscripten.h>
+#include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,15 @@ static void tell_page(const char* event, double value) {
         if (Module.onFilmEvent) Module.onFilmEvent(UTF8ToString($0), $1);
       },
       event, value);
+}
+
+// The film's resources are made in steps (the layers, the programs, each
+// terrain tile and asset), which together would hold the page for seconds:
+// between two of them the program gives the browser its turn (the program is
+// built so that it can sleep there), so the page keeps answering. The steps
+// of a frame run without a break.
+static void yield_between_steps(const char*, void*) {
+  if (player.phase == PLAYER_LOADING) emscripten_sleep(0);
 }
 
 static void animation_frame() {
@@ -63,6 +73,12 @@ extern "C" EMSCRIPTEN_KEEPALIVE void web_play() {
 // Ends the showing after the frame in progress; the unloading bar follows.
 extern "C" EMSCRIPTEN_KEEPALIVE void web_stop() {
   if (playing) player_stop(&player);
+}
+
+// Bytes of the program's heap in use, which the page's test compares after
+// one showing and after three.
+extern "C" EMSCRIPTEN_KEEPALIVE double web_heap_in_use() {
+  return static_cast<double>(mallinfo().uordblks);
 }
 
 // Draws the frame the film shows at `moment` when played at 60 frames a
@@ -113,6 +129,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  film_set_step_hook(yield_between_steps, nullptr);
   emscripten_set_main_loop(animation_frame, 0, 0);
   emscripten_pause_main_loop();
   tell_page("ready", 0.0);

@@ -1,58 +1,81 @@
-// web_test.js: the web build in Debian's Chromium, headless, drawing with
-// SwiftShader. Serves the build itself (and two broken variants of it), then
-// checks:
-//   - the page downloads, offers "click to play" and logs no console error;
-//     a click plays the film (loading bar, film frames) and Escape ends it,
-//     back to "click to play";
+// web_test.js: the web build's site in Debian's Chromium, headless, drawing
+// with SwiftShader. Serves the site folder only (and broken variants of it),
+// then checks:
+//   - the page downloads, offers "click or tap to play" and logs no console
+//     error or warning; in one tab, four showings: started by a click, a
+//     touch tap (touch emulation), Enter and Space; ended by Escape or by
+//     hiding the page, each back to "click or tap to play"; the program's
+//     heap after three showings is what it was after one;
 //   - stills at ?at=T&size=320x180 match demo-capture's PNG of the same
-//     moment at a peak signal-to-noise ratio of at least 30 dB;
-//   - an asset that cannot be downloaded, and one that does not load, each
-//     give their sentence on the page, and so does a browser without WebGL.
+//     moment at a peak signal-to-noise ratio of at least 30 dB (compared by
+//     the tests' own image-psnr);
+//   - every failure ends in the page's one sentence, naming the file or the
+//     part: an asset that cannot be downloaded, that breaks off, that does
+//     not load; a missing webgl.js, a malformed files.json, a damaged
+//     program; a WebGL without a needed extension; a browser without WebGL.
 // Prints the figures it measures. Usage:
-//   node web_test.js WEB_BUILD_DIR REFERENCE_DIR   (PNG stills still-TTT.TTT.png)
+//   node web_test.js SITE_DIR REFERENCE_DIR IMAGE_PSNR
+//   (REFERENCE_DIR: PNG stills still-TTT.TTT.png; IMAGE_PSNR: the command)
 'use strict';
+const childProcess = require('child_process');
 const fs = require('fs');
 const http = require('http');
+const os = require('os');
 const path = require('path');
+const zlib = require('zlib');
 const puppeteer = require('puppeteer-core');
 
-const [webDir, referenceDir] = process.argv.slice(2);
+const [siteDir, referenceDir, imagePsnr] = process.argv.slice(2);
 const moments = [3, 30, 70];
 const minimumPsnr = 30;
-const playSize = '320x180';
 const pageSeconds = 180;  // the longest any one page may take
 const types = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm',
   '.json': 'application/json', '.png': 'image/png'};
 
-// /           the build as it is
-// /missing/   the build without ring.obj
-// /broken/    the build with a ring.obj that is not a model
-// /reference/ the native stills
+// What each broken variant serves in place of a file of the site: a status,
+// or a body (a function of the real bytes), or 'cut' (half, then the
+// connection closes).
+const variants = {
+  'missing': {'/assets/ring.obj.gz': 404},
+  'broken': {'/assets/ring.obj.gz': () => zlib.gzipSync('v 1 2\nf 7 8 9 x\n'.repeat(32))},
+  'cut': {'/assets/ring.obj.gz': 'cut'},
+  'no-webgl-js': {'/webgl.js': 404},
+  'bad-list': {'/files.json': () => '{"program": [], "assets": {"a": 1}}'},
+  'bad-program': {'/skyward.wasm.gz': () => zlib.gzipSync('not a program')},
+};
+
+// /            the site as it is
+// /VARIANT/    the site with one file broken (above)
+// /reference/  the native stills
 function serve() {
   const server = http.createServer((request, response) => {
     let url = decodeURIComponent(new URL(request.url, 'http://x').pathname);
-    let root = webDir;
-    const variant = url.match(/^\/(missing|broken|reference)\//);
-    if (variant) {
-      url = url.slice(variant[0].length - 1);
-      if (variant[1] === 'reference') root = referenceDir;
-      if (variant[1] === 'missing' && url === '/assets/ring.obj') {
-        response.writeHead(404, 'Not Found');
-        return response.end();
-      }
-      if (variant[1] === 'broken' && url === '/assets/ring.obj') {
-        response.writeHead(200, {'Content-Type': 'application/octet-stream'});
-        return response.end('v 1 2\nf 7 8 9 x\n'.repeat(32));
-      }
+    let root = siteDir;
+    const prefix = url.match(/^\/([a-z-]+)\//);
+    if (prefix && (prefix[1] in variants || prefix[1] === 'reference')) {
+      url = url.slice(prefix[0].length - 1);
+      if (prefix[1] === 'reference') root = referenceDir;
     }
     if (url.endsWith('/')) url += 'index.html';
     const file = path.join(root, path.normalize(url));
+    const instead = prefix && variants[prefix[1]] && variants[prefix[1]][url];
+    if (typeof instead === 'number') {
+      response.writeHead(instead, 'Not Found');
+      return response.end();
+    }
     fs.readFile(file, (error, bytes) => {
       if (error) {
         response.writeHead(404, 'Not Found');
         return response.end();
       }
-      response.writeHead(200, {'Content-Type': types[path.extname(file)] || 'application/octet-stream'});
+      const headers = {'Content-Type': types[path.extname(file)] || 'application/octet-stream'};
+      if (typeof instead === 'function') return response.writeHead(200, headers), response.end(instead(bytes));
+      if (instead === 'cut') {
+        response.writeHead(200, {...headers, 'Content-Length': bytes.length});
+        response.write(bytes.subarray(0, bytes.length >> 1));
+        return setTimeout(() => response.destroy(), 200);
+      }
+      response.writeHead(200, headers);
       response.end(bytes);
     });
   });
@@ -65,12 +88,17 @@ function check(condition, what) {
   if (!condition) failures++;
 }
 
-// A page that records its console errors and uncaught exceptions.
-async function open(browser, url, width, height) {
+// A page that records its console errors and warnings and uncaught
+// exceptions. `before` runs in the page before its own scripts.
+async function open(browser, url, width, height, options = {}) {
   const page = await browser.newPage();
-  await page.setViewport({width, height, deviceScaleFactor: 1});
+  await page.setViewport({width, height, deviceScaleFactor: 1, hasTouch: !!options.touch});
+  if (options.before) await page.evaluateOnNewDocument(options.before);
   const errors = [];
-  page.on('console', (message) => { if (message.type() === 'error') errors.push(message.text()); });
+  page.on('console', (message) => {
+    if (message.type() === 'error' || message.type() === 'warning' || message.type() === 'warn')
+      errors.push(`${message.type()}: ${message.text()}`);
+  });
   page.on('pageerror', (error) => errors.push(error.message));
   await page.goto(url, {timeout: pageSeconds * 1000});
   return {page, errors};
@@ -86,76 +114,92 @@ async function waitForText(page, text, seconds) {
   return page.evaluate(() => document.getElementById('message').textContent);
 }
 
-// PSNR of the page's canvas against a PNG, both read as 8-bit RGB in the page.
-async function psnrAgainst(page, pngUrl) {
-  return page.evaluate(async (url) => {
-    const image = new Image();
-    image.src = url;
-    await image.decode();
-    const canvas = document.getElementById('canvas');
-    const w = canvas.width, h = canvas.height;
-    const read = (source) => {
-      const c = document.createElement('canvas');
-      c.width = w;
-      c.height = h;
-      const context = c.getContext('2d');
-      context.drawImage(source, 0, 0);
-      return context.getImageData(0, 0, w, h).data;
-    };
-    if (image.width !== w || image.height !== h) return {error: `reference is ${image.width}x${image.height}`};
-    const a = read(canvas), b = read(image);
-    let sum = 0;
-    for (let i = 0; i < a.length; i += 4)
-      for (let c = 0; c < 3; ++c) sum += (a[i + c] - b[i + c]) ** 2;
-    const mse = sum / (w * h * 3);
-    return {psnr: mse === 0 ? 99 : 10 * Math.log10(255 * 255 / mse)};
-  }, pngUrl);
+// PSNR of the page's canvas against a PNG, by the tests' image-psnr.
+async function psnrAgainst(page, referencePath) {
+  const dataUrl = await page.evaluate(() => document.getElementById('canvas').toDataURL('image/png'));
+  const shown = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'web-test-')), 'shown.png');
+  fs.writeFileSync(shown, Buffer.from(dataUrl.replace(/^data:image\/png;base64,/, ''), 'base64'));
+  const result = childProcess.spawnSync(imagePsnr, [referencePath, shown], {encoding: 'utf8'});
+  fs.rmSync(path.dirname(shown), {recursive: true, force: true});
+  if (result.status !== 0) return {error: (result.stderr || 'image-psnr failed').trim()};
+  const decibels = result.stdout.trim();
+  return {psnr: decibels === 'inf' ? Infinity : Number(decibels)};
+}
+
+const playWords = 'click or tap to play';
+
+// One showing in the open player page: started and ended as asked, back to
+// "click or tap to play". Says whether film frames came, what the page
+// offered after, and the seconds from the start to the first film frame.
+async function showing(page, startBy, endBy) {
+  const [framesBefore, asked] = await page.evaluate(() => {
+    timing.firstFilmFrame = 0;
+    return [timing.frames.length, performance.now()];
+  });
+  await startBy();
+  const played = await page.waitForFunction((n) => timing.firstFilmFrame > 0 && timing.frames.length > n + 3,
+                                            {timeout: 120000, polling: 100}, framesBefore)
+                     .then(() => true, () => false);
+  const firstFrame = await page.evaluate(() => timing.firstFilmFrame);
+  await endBy();
+  const again = await waitForText(page, playWords, 60).catch(() => 'nothing');
+  return {played, again, seconds: (firstFrame - asked) / 1000};
 }
 
 async function main() {
   const server = await serve();
   const base = `http://127.0.0.1:${server.address().port}/`;
-  const browser = await puppeteer.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    headless: 'new',
-    args: ['--use-angle=swiftshader', '--enable-unsafe-swiftshader', '--no-sandbox',
-      '--ignore-gpu-blocklist', '--autoplay-policy=no-user-gesture-required'],
-  });
+  const launch = (args) => puppeteer.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium', headless: 'new', args});
+  const browser = await launch(['--use-angle=swiftshader', '--enable-unsafe-swiftshader',
+    '--no-sandbox', '--ignore-gpu-blocklist']);
   try {
-    // The player page at a small size: download, click to play, some film
-    // frames, Escape.
+    // The player page at a small size, with touch: four showings in one tab.
     {
+      const width = 320, height = 180;
       const started = Date.now();
-      const {page, errors} = await open(browser, `${base}?size=${playSize}`, 320, 180);
-      const first = await waitForText(page, 'click to play', pageSeconds);
-      check(first === 'click to play', `page offers "click to play" (${first})`);
+      const {page, errors} = await open(browser, `${base}?size=${width}x${height}`, width, height,
+                                        {touch: true});
+      const first = await waitForText(page, playWords, pageSeconds);
+      check(first === playWords, `page offers "${playWords}" (${first})`);
       const loaded = (Date.now() - started) / 1000;
-      const clicked = Date.now();
-      await page.mouse.click(160, 90);
-      await page.waitForFunction(() => timing.firstFilmFrame > 0, {timeout: 120000, polling: 100});
-      const fromClick = (Date.now() - clicked) / 1000;
-      // Up to 60 frames, or 20 s of film.
-      await page.waitForFunction(() => timing.frames.length >= 60, {timeout: 20000, polling: 200})
-          .catch(() => {});
-      await page.keyboard.press('Escape');
-      const again = await waitForText(page, 'click to play', 60);
-      check(again === 'click to play', 'Escape ends the film and offers "click to play" again');
-      // A second showing reuses what the first made.
-      const before = await page.evaluate(() => timing.frames.length);
-      await page.mouse.click(160, 90);
-      const replayed = await page.waitForFunction((n) => timing.frames.length > n + 3,
-                                                  {timeout: 60000, polling: 200}, before)
-                           .then(() => true, () => false);
-      check(replayed, 'a second click plays the film again');
-      await page.keyboard.press('Escape');
-      await waitForText(page, 'click to play', 60);
-      const frames = await page.evaluate(() => timing.frames.slice(1));
-      const mean = frames.reduce((s, f) => s + f, 0) / Math.max(frames.length, 1);
-      check(frames.length > 3, `the film drew frames (${frames.length})`);
-      check(errors.length === 0, `no console error${errors.length ? ': ' + errors.join(' | ') : ''}`);
+      const shown = await page.evaluate(() => ({
+        name: document.getElementById('name').textContent,
+        about: document.getElementById('about').textContent,
+        poster: document.getElementById('poster').naturalWidth,
+        viewport: document.querySelector('meta[name=viewport]').content,
+      }));
+      check(shown.name === 'skyward' && shown.about.includes('1:55') && shown.poster > 0 &&
+                shown.viewport.includes('width=device-width'),
+            `the page names the film, its length and shows its poster (${JSON.stringify(shown)})`);
+      const escape = () => page.keyboard.press('Escape');
+      // Hiding the page ends the showing.
+      const hide = () => page.evaluate(() => {
+        Object.defineProperty(document, 'hidden', {value: true, configurable: true});
+        document.dispatchEvent(new Event('visibilitychange'));
+        delete document.hidden;
+      });
+      const clicked = await showing(page, () => page.mouse.click(width / 2, height / 2), escape);
+      check(clicked.played && clicked.again === playWords,
+            'a click plays the film; Escape ends it and offers to play again');
+      const heapAfterOne = await page.evaluate(() => Module._web_heap_in_use());
+      const tapped = await showing(page, () => page.touchscreen.tap(width / 2, height / 2), hide);
+      check(tapped.played && tapped.again === playWords,
+            'a touch tap plays the film; hiding the page ends it');
+      const entered = await showing(page, () => page.keyboard.press('Enter'), escape);
+      check(entered.played && entered.again === playWords, 'Enter plays the film');
+      const heapAfterThree = await page.evaluate(() => Module._web_heap_in_use());
+      check(heapAfterThree === heapAfterOne,
+            `the heap after three showings is the heap after one (${heapAfterOne} and ${heapAfterThree} bytes)`);
+      const spaced = await showing(page, () => page.keyboard.press(' '), escape);
+      check(spaced.played && spaced.again === playWords, 'Space plays the film');
+      const frames = await page.evaluate(() => timing.frames);
+      const mean = frames.reduce((sum, f) => sum + f, 0) / Math.max(frames.length, 1);
+      check(errors.length === 0, `no console error or warning${errors.length ? ': ' + errors.join(' | ') : ''}`);
       console.log(`figure: page ready to play after ${loaded.toFixed(1)} s; first film frame ` +
-                  `${fromClick.toFixed(1)} s after the click (2 s of it the loading bar)`);
-      console.log(`figure: film frame time at ${playSize} in Chromium (SwiftShader): ` +
+                  `${clicked.seconds.toFixed(1)} s after the click, ${tapped.seconds.toFixed(1)} s ` +
+                  'in a second showing (2 s of each the loading bar)');
+      console.log(`figure: film frame time at ${width}x${height} in Chromium (SwiftShader): ` +
                   `${(mean * 1000).toFixed(0)} ms over ${frames.length} frames`);
       await page.close();
     }
@@ -169,32 +213,41 @@ async function main() {
       const title = await page.title();
       check(title === 'done', `still at ${moment} s drawn (${seconds.toFixed(1)} s to the frame)`);
       const name = `still-${moment.toFixed(3).padStart(7, '0')}.png`;
-      const result = await psnrAgainst(page, `${base}reference/${name}`);
+      const result = await psnrAgainst(page, path.join(referenceDir, name));
       check(!result.error && result.psnr >= minimumPsnr,
             `still at ${moment} s: PSNR ${result.error || result.psnr.toFixed(1) + ' dB'} ` +
                 `against demo-capture (at least ${minimumPsnr} dB)`);
-      check(errors.length === 0, `no console error${errors.length ? ': ' + errors.join(' | ') : ''}`);
+      check(errors.length === 0, `no console error or warning${errors.length ? ': ' + errors.join(' | ') : ''}`);
       await page.close();
     }
-    // Broken downloads and assets.
-    for (const [variant, sentence] of [
+    // Every failure ends in one sentence naming its file or part.
+    const noDrawBuffers = () => {
+      const get = WebGLRenderingContext.prototype.getExtension;
+      WebGLRenderingContext.prototype.getExtension = function(name) {
+        return name === 'WEBGL_draw_buffers' ? null : get.call(this, name);
+      };
+    };
+    for (const [variant, sentence, before] of [
       ['missing', 'ring.obj could not be downloaded (404'],
       ['broken', 'cannot use ring.obj'],
+      ['cut', 'ring.obj could not be downloaded (the connection broke off)'],
+      ['no-webgl-js', 'webgl.js could not be downloaded'],
+      ['bad-list', 'its list of files (files.json) is malformed'],
+      ['bad-program', 'skyward.wasm could not be used'],
+      ['', 'its WebGL lacks WEBGL_draw_buffers (drawing into two targets at once)', noDrawBuffers],
     ]) {
-      const {page} = await open(browser, `${base}${variant}/`, 640, 360);
-      const text = await waitForText(page, 'ring.obj', pageSeconds).catch(() => 'nothing');
-      check(text.includes(sentence), `${variant} asset: the page says "${text}"`);
+      const {page} = await open(browser, `${base}${variant}${variant ? '/' : ''}`, 640, 360, {before});
+      await page.waitForFunction(() => document.title === 'error', {timeout: pageSeconds * 1000, polling: 100})
+          .catch(() => {});
+      const text = await page.evaluate(() => document.getElementById('message').textContent);
+      check(text.includes(sentence), `${variant || 'no draw-buffers extension'}: the page says "${text}"`);
       await page.close();
     }
   } finally {
     await browser.close();
   }
   // A browser whose WebGL is turned off.
-  const plain = await puppeteer.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    headless: 'new',
-    args: ['--disable-webgl', '--disable-3d-apis', '--no-sandbox'],
-  });
+  const plain = await launch(['--disable-webgl', '--disable-3d-apis', '--no-sandbox']);
   try {
     const {page} = await open(plain, base, 640, 360);
     const text = await waitForText(page, 'WebGL', 30).catch(() => 'nothing');
