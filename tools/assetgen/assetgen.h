@@ -108,6 +108,8 @@ image make_image(int width, int height, int channels);
 // Uncompressed TGA (no run-length encoding), so any TGA reader takes it.
 bool write_tga(const image& picture, const std::string& path);
 bool write_png(const image& picture, const std::string& path);
+// The PNG file of the picture, in memory (empty when it cannot be encoded).
+std::vector<uint8_t> png_bytes(const image& picture);
 
 // ---------------------------------------------------------------------------
 // The assets.
@@ -125,6 +127,17 @@ model make_ring();
 bool make_spaceship(const char* font_path, model* ship, image* colour, image* normals);
 // A seamlessly tiling tangent-space normal map of rocky ground.
 image make_rock_normal_map(int size);
+
+// ---------------------------------------------------------------------------
+// The programs' icon (icon.cpp).
+
+// The icon at size x size pixels, four channels (straight alpha): the ship with its colour
+// texture on a rounded square of the film's sky, transparent around it.
+image draw_icon(const model& ship, const image& colour, int size);
+// A Windows icon file holding the pictures (square, four channels, at most 256 pixels).
+std::vector<uint8_t> icon_file_bytes(const std::vector<image>& icons);
+// Writes skyward.ico (16 to 256 pixels) and each size as skyward-SIZE.png into directory.
+bool write_icons(const model& ship, const image& colour, const std::string& directory);
 
 // ---------------------------------------------------------------------------
 // Preview (preview.cpp): renders the written files, read back as the film reads them.

@@ -1,6 +1,7 @@
 // main.cpp: assetgen, the generator of the film's eight asset files.
 //
-//   assetgen DIR             writes the eight files into DIR
+//   assetgen DIR             writes the eight files into DIR, and the programs' icon
+//                            (skyward.ico, skyward-SIZE.png)
 //   assetgen --preview DIR   also renders each model and texture into DIR/preview-*.png
 //
 // The font comes from ASSETGEN_FONT, a path the build passes in.
@@ -71,7 +72,8 @@ bool write_assets(const std::string& directory) {
          write_tga(ship_colour, path(SPACESHIP_TEXTURE_FILE)) &&
          write_tga(ship_normals, path(SPACESHIP_NORMAL_MAP_FILE)) &&
          write_obj(orvane, path(ORVANE_FILE)) && write_obj(kelthar, path(KELTHAR_FILE)) &&
-         write_obj(make_ring(), path(RING_FILE)) && write_obj(greetings, path(GREETINGS_FILE));
+         write_obj(make_ring(), path(RING_FILE)) && write_obj(greetings, path(GREETINGS_FILE)) &&
+         write_icons(ship, ship_colour, directory);
 }
 
 }  // namespace
