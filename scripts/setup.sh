@@ -14,12 +14,12 @@ packages=(
 )
 # Sanitizer, fuzzing and static-analysis tools: only with --checks (CI).
 if [[ ${1:-} == --checks ]]; then packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck); fi
-# The Windows cross build, its dependencies' sources, Wine to run it, and the
-# packages (CPack's Debian generator runs `file` on each program): only with
-# --windows.
+# The Windows cross build, its dependencies' sources, Wine to run it, the
+# packages (CPack's Debian generator runs `file` on each program) and the
+# reader of Windows programs' resources (icoutils): only with --windows.
 if [[ ${1:-} == --windows ]]; then
   packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev dpkg-dev libutfcpp-dev libcli11-dev wine wine64
-    xvfb xauth xdotool zip unzip file)
+    xvfb xauth xdotool zip unzip file icoutils)
 fi
 
 missing=()
