@@ -1,8 +1,8 @@
 # web.cmake: the film for web browsers, built with Emscripten (scripts/web.sh
 # drives it). Produces, in the build folder, the page and everything it
 # downloads:
-#   index.html, webgl.js   the page and its WebGL context adapter (from web/)
-#   skyward.js, .wasm      the program (demo/web.cpp and the shared sources)
+#   index.html, webgl.js   the page and its WebGL context adapter (from programs/web/)
+#   skyward.js, .wasm      the program (programs/web/web.cpp and the shared sources)
 #   assets/                the eight asset files, copied from a native build
 #   files.json             names and byte sizes of the downloads, so that the
 #                          page's progress bar counts real bytes
@@ -41,7 +41,7 @@ target_link_libraries(film PUBLIC toolkit "${FILM_WEB_DEPS}/lib/libassimp.a"
 target_link_libraries(toolkit INTERFACE film)
 set_target_properties(film toolkit PROPERTIES LINK_INTERFACE_MULTIPLICITY 2)
 
-add_executable(skyward demo/web.cpp)
+add_executable(skyward programs/web/web.cpp)
 target_link_libraries(skyward PRIVATE film)
 # WebGL 1 with the fixed-function emulation; the page makes the context (its
 # attributes and extensions) and hands it over; files arrive before main runs.
@@ -54,8 +54,8 @@ target_link_options(skyward PRIVATE
 set(web_out ${CMAKE_CURRENT_BINARY_DIR})
 add_custom_command(TARGET skyward POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E make_directory ${web_out}/assets
-  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/web/index.html
-          ${CMAKE_CURRENT_SOURCE_DIR}/web/webgl.js ${web_out}
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/programs/web/index.html
+          ${CMAKE_CURRENT_SOURCE_DIR}/programs/web/webgl.js ${web_out}
   COMMAND ${CMAKE_COMMAND} -DASSET_DIR=${FILM_ASSET_DIR} -DOUT=${web_out}
           -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR} -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/web-files.cmake
   VERBATIM)

@@ -12,6 +12,7 @@
 
 #include "demo/assets.h"
 #include "demo/film.h"
+#include "demo/terrain.h"
 
 int occluder_shader = -1;
 int terrain_generator = -1;

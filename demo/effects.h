@@ -1,19 +1,16 @@
-// effects.h: the film's ten programs, its lit surfaces, terrain and the
-// full-screen passes of each frame.
+// effects.h: the film's ten programs, its lit surfaces and the full-screen
+// passes of each frame. The terrain's own parts are in terrain.h.
 #pragma once
 
 #include "toolkit/toolkit.h"
 
 // Shader source tables.
 extern const char* const generic_shaders[3];
-extern const char* const terrain_shaders[2];
 extern const char* const spaceship_shaders[1];
 extern const char* const post_processing_shaders[5];
 
 // Program handles, -1 until created.
 extern int occluder_shader;
-extern int terrain_generator;
-extern int terrain_shader;
 extern int spaceship_shader;
 extern int text_shader;
 extern int post_processing;
@@ -41,10 +38,6 @@ void create_programs();
 // Lit surfaces.
 void render_spaceship();
 void render_text(const mesh_record* model);
-
-// Terrain.
-void set_terrain_seed(float x, float y);
-void render_terrain(const mesh_record* tile);
 
 // Full-screen passes.
 void generate_atmosphere(const layer_record* target);

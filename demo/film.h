@@ -1,5 +1,7 @@
-// film.h: the film's start-up and the body of one frame, shared by the
-// players (main.cpp) and the capture tool (capture.cpp).
+// film.h: the film as every program uses it: the frame clock and the bars
+// (clock.cpp), starting the film (startup.cpp), and the frame's steps and the
+// stepped clock (frame.cpp). Shared by the players, the capture tool, the
+// viewer and the browser build.
 #pragma once
 
 #include "demo/script.h"
@@ -57,11 +59,25 @@ struct film_layers {
   layer_record* depth_of_field_layer;  // window size
 };
 
-// Everything the film needs before it can load: the size pair set, every
-// asset file readable, a window of the given size open and a GL able to run
-// the film. On failure prints one line naming the reason, closes what it
-// opened and returns 0.
-int film_open_window(const char* program_name, int width, int height, window_mode mode);
+// How a program starts the film (film_start).
+struct film_start_request {
+  const char* program_name;  // at the start of every line printed on failure
+  int width, height;         // the render size, which becomes TVJAYSLH
+  window_mode mode;          // full screen, hidden or resizable
+  // The players make the film's resources during their loading bar: with
+  // this set film_start stops once the window is open, and the player runs
+  // the loaders table and film_create itself.
+  bool defer_resources;
+};
+// The one way every program starts the film: every asset file checked (once),
+// a display present, the window of the request's size opened, its GL checked
+// to be able to run the film, toolkit_present_size set to the framebuffer
+// obtained; then, unless deferred, the loaders table P744X1EL run and the
+// film's resources made into *layers (film_create). Each stage is reported
+// to the step hook: "window", the two loaders, then film_create's steps. On
+// failure prints one line naming the reason, closes what it opened and
+// returns 0.
+int film_start(const film_start_request& request, film_layers* layers);
 // Checks that every asset file exists, is a regular file and can be used
 // whole (images decoded, models loaded; what was read is kept for the load).
 // On failure prints one line naming the file, prefixed by the program's name,
@@ -75,6 +91,8 @@ int film_create(film_layers* layers, const char* program_name);
 // Creates the four layers at the size pair TVJAYSLH and checks that every
 // target can be drawn into. Returns 0 (with a line on stderr) if one cannot.
 int film_make_layers(film_layers* layers, const char* program_name);
+// Frees the four layers (free_layer) and clears the record.
+void film_free_layers(film_layers* layers);
 // Remakes the layers and the scene target P4E6JEEC at a new size (which
 // becomes TVJAYSLH), deleting the old ones. Returns 0 as film_make_layers.
 int film_resize(film_layers* layers, int width, int height, const char* program_name);
@@ -141,3 +159,5 @@ bool write_rgb_png(const char* path, int width, int height, const unsigned char*
 // tile and asset; each step of film_steps), so that a measuring tool can time
 // them. It changes nothing that they draw. Null (the default) removes it.
 void film_set_step_hook(void (*hook)(const char* step, void* user), void* user);
+// Reports a finished step: its GL errors in checking builds, then the hook.
+void film_step_done(const char* step);

@@ -1,4 +1,5 @@
-// options.cpp: the checks of the options that demo-capture and demo-view share.
+// options.cpp: the checks of the options that demo-capture, demo-view and the
+// browser build share.
 #include "demo/options.h"
 
 #include <cerrno>
@@ -30,5 +31,13 @@ std::string check_fps(const std::string& value, double* fps) {
   if (!parse_number(value, &rate) || rate < 1 || rate > 1000)
     return "'" + value + "' is not a rate from 1 to 1000";
   *fps = rate;
+  return "";
+}
+
+std::string check_moment(const std::string& value, double* moment) {
+  double seconds = 0;
+  if (!parse_number(value, &seconds) || seconds < 0 || seconds > 115)
+    return "'" + value + "' is not a moment from 0 to 115 seconds";
+  *moment = seconds;
   return "";
 }

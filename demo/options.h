@@ -1,5 +1,6 @@
-// options.h: the checks of the options that demo-capture and demo-view share,
-// so that both accept and refuse the same values with the same words.
+// options.h: the checks of the options that demo-capture, demo-view and the
+// browser build share, so that all accept and refuse the same values with the
+// same words.
 #pragma once
 
 #include <string>
@@ -11,3 +12,6 @@ bool parse_number(const std::string& text, double* value);
 std::string check_size(const std::string& value, int* width, int* height);
 // --fps N: a rate from 1 to 1000. Sets *fps and returns "", or the reason.
 std::string check_fps(const std::string& value, double* fps);
+// A moment of the film: seconds from 0 to 115. Sets *moment and returns "",
+// or the reason.
+std::string check_moment(const std::string& value, double* moment);

@@ -14,6 +14,7 @@
 
 #include "demo/assets.h"
 #include "demo/effects.h"
+#include "demo/terrain.h"
 
 float terrain_positions[4] = {0.0f, 10.0f, 20.0f, 30.0f};
 float terrain_rotations[4] = {0.0f, 0.0f, 0.0f, 0.0f};

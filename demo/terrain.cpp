@@ -7,6 +7,8 @@
 // y component, whether the mountain range covers the whole tile (y >= 1) or
 // only the tile's far quarter, fading out to plateau by its middle (y = 0).
 // The tiles are drawn as grey relief lit through a tiled normal map.
+#include "demo/terrain.h"
+
 #include "demo/assets.h"
 #include "demo/effects.h"
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # clang-tidy (checks in .clang-tidy) and cppcheck (suppressions in
 # .cppcheck-suppressions, each with its reason) over the film's own sources:
-# toolkit/, demo/ and tools/. Any finding fails it.
+# toolkit/, demo/, programs/ and tools/. Any finding fails it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ANALYSIS_BUILD_DIR:-$root/build-analysis}
@@ -10,7 +10,7 @@ cmake -S "$root" -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DBUILD_TESTING=
 cd "$root"
 # The browser build's own files (web.cpp, *_web.cpp) compile only with
 # Emscripten, and the Windows files (*_windows.cpp) only in the cross build.
-mapfile -t sources < <(find toolkit demo tools -name '*.cpp' ! -name 'web.cpp' ! -name '*_web.cpp' \
+mapfile -t sources < <(find toolkit demo programs tools -name '*.cpp' ! -name 'web.cpp' ! -name '*_web.cpp' \
   ! -name '*_windows.cpp' | LC_ALL=C sort)
 if ((${#sources[@]} == 0)); then
   echo "static-analysis: no sources found under $root" >&2
@@ -26,7 +26,7 @@ grep -E "(warning|error):" "$build/clang-tidy.log" || true
 
 echo "static-analysis: cppcheck over ${#sources[@]} files"
 cppcheck --quiet --project="$build/compile_commands.json" --file-filter="$root/toolkit/*" \
-  --file-filter="$root/demo/*" --file-filter="$root/tools/*" --enable=warning,performance,portability \
+  --file-filter="$root/demo/*" --file-filter="$root/programs/*" --file-filter="$root/tools/*" --enable=warning,performance,portability \
   --inline-suppr --suppressions-list="$root/.cppcheck-suppressions" --error-exitcode=1 \
   --template='{file}:{line}: {severity}: {message} [{id}]' || status=1
 

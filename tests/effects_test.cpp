@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "demo/assets.h"
+#include "demo/terrain.h"
 #include "gl_fixture.h"
 #include "mesh_helpers.h"
 

@@ -208,11 +208,8 @@ TEST(RenderTargets, ATargetTheDriverCannotMakeIsNamedAndAGoodOneIsNot) {
   EXPECT_NE(target_problem(too_wide->framebuffer), nullptr);
   EXPECT_EQ(gl_integer(GL_FRAMEBUFFER_BINDING), 0);
   EXPECT_EQ(take_gl_error(), static_cast<GLenum>(GL_NO_ERROR));
-  for (layer_record* target : {good, too_wide}) {
-    glDeleteTextures(1, &target->texture);
-    glDeleteFramebuffers(1, &target->framebuffer);
-    std::free(target);
-  }
+  free_layer(good);
+  free_layer(too_wide);
 }
 
 TEST(StartupCheck, ACheckedFileIsCheckedAgainOnlyWhenItChanged) {

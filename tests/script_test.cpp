@@ -14,6 +14,7 @@
 
 #include "demo/assets.h"
 #include "demo/effects.h"
+#include "demo/terrain.h"
 #include "gl_fixture.h"
 
 namespace {

@@ -25,9 +25,7 @@ std::vector<float> bar_pixels(int width, int height, float elapsed, bool shrinki
   for (int y = 0; y < height; ++y)
     std::copy(bottom_first.begin() + (height - 1 - y) * row,
               bottom_first.begin() + (height - y) * row, top_first.begin() + y * row);
-  glDeleteTextures(1, &target->texture);
-  glDeleteFramebuffers(1, &target->framebuffer);
-  std::free(target);
+  free_layer(target);
   return top_first;
 }
 

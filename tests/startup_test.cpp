@@ -191,9 +191,8 @@ TEST(StartupFaults, NoDisplayEndsTheProgramWithOneLine) {
   EXPECT_FALSE(result.timed_out);
   EXPECT_EQ(result.status, 1);
   ASSERT_EQ(result.lines.size(), 1u) << result.output;
-  EXPECT_EQ(result.lines[0].rfind("demo720: cannot start the window system: ", 0), 0u)
-      << result.lines[0];
-  EXPECT_NE(result.lines[0].find("DISPLAY"), std::string::npos) << result.lines[0];
+  // Said before the window system is asked, in the same words as every program.
+  EXPECT_EQ(result.lines[0], "demo720: no X display (DISPLAY is not set): run it under xvfb-run");
 }
 
 TEST(StartupFaults, AnOpenGLWithoutWhatTheFilmNeedsIsNamed) {

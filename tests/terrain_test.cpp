@@ -1,5 +1,7 @@
 // terrain_test.cpp: the terrain generator read back through mesh(), checked
 // against a CPU evaluation of its height function, and the terrain's shading.
+#include "demo/terrain.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "demo/options.h"
-#include "demo/view.h"
+#include "programs/view/view.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // second. What it shows is saved with S and compared with what demo-capture
 // writes for the same moment and image. The viewer is opened once, with a
 // shaders folder of its own, and kept for every test in the order written.
-#include "demo/view.h"
+#include "programs/view/view.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -5,7 +5,7 @@
 // - The rectangle, attribute-stack and vertex calls the emulation leaves out,
 //   made from the calls it has.
 // - glReadBuffer: WebGL 1 reads only colour attachment 0; the choice is passed
-//   to the page's context adapter (web/webgl.js), which reads another
+//   to the page's context adapter (programs/web/webgl.js), which reads another
 //   attachment through a framebuffer of its own.
 // - A program without a vertex shader gets the pass-through one.
 // - Meshes: the emulation draws client-side arrays only with 16-bit indices

@@ -1,5 +1,7 @@
-// pieces.h: the shader pieces that make up the toolkit's piece table. Each
-// lives beside the code that documents it; startup.cpp gathers them.
+// pieces.h: what the toolkit's own files share and the header does not offer:
+// the shader pieces that make up the toolkit's piece table (each lives beside
+// the code that documents it; startup.cpp gathers them), and the hand-over of
+// a new context to the GL error reports.
 #pragma once
 
 extern const char blur_piece_open[];        // opens the blur tap macro
@@ -10,3 +12,8 @@ extern const char pass_through_vertex[];    // copies texture coordinates, ftran
 extern const char white_noise_fragment[];   // per-pixel white noise
 extern const char simplex_piece[];          // 3-D simplex noise r with permutation t
 extern const char fbm_piece_main[];         // fBm uniforms and main
+
+// Asks the current context for synchronous debug output of its errors, for
+// toolkit_gl_stage to name. Called before GLEW is initialised, so the entry
+// point comes from the context's own lookup (glfwGetProcAddress and the like).
+void toolkit_listen_to_gl_errors(void (*(*get_proc)(const char* name))());

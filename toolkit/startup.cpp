@@ -67,10 +67,7 @@ void ST664M60() {
 void TJOZD8F4() {
   glDeleteTextures(2, PXDKBCRM);
   glDeleteFramebuffers(1, &HVATQD0L);
-  glDeleteTextures(1, &P4E6JEEC->color_texture);
-  glDeleteTextures(1, &P4E6JEEC->depth_texture);
-  glDeleteFramebuffers(1, &P4E6JEEC->framebuffer);
-  std::free(P4E6JEEC);
+  free_accumulator(P4E6JEEC);
   P4E6JEEC = nullptr;  // never leave a pointer to freed memory behind
   for (int i = 0; i < 4; ++i) glDeleteProgram(FOBIMQQB[i]);
 }

@@ -39,7 +39,8 @@ int system_run_windowed(int (*body)()) {
 }
 
 const char* system_missing_display() {
-  return std::getenv("DISPLAY") ? nullptr : "no X display: run it under xvfb-run";
+  return std::getenv("DISPLAY") ? nullptr
+                                : "no X display (DISPLAY is not set): run it under xvfb-run";
 }
 
 unsigned long long system_peak_memory_bytes() {

@@ -10,3 +10,8 @@ const char* system_program_name() {
 int system_open_standard_streams() {
   return 1;
 }
+
+// The page has made the WebGL context before the program starts.
+const char* system_missing_display() {
+  return nullptr;
+}

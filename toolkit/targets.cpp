@@ -1,5 +1,6 @@
 // targets.cpp: floating-point render targets, the two projections, the
 // screen-covering quad and the copy of a finished layer onto the window.
+#include <cstdlib>
 #include <cstring>
 
 #include "toolkit/toolkit.h"
@@ -82,6 +83,21 @@ accumulator_record* accumulator(unsigned width, unsigned height) {
                          0);
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
   return record;
+}
+
+void free_layer(layer_record* target) {
+  if (!target) return;
+  glDeleteTextures(1, &target->texture);
+  glDeleteFramebuffers(1, &target->framebuffer);
+  std::free(target);
+}
+
+void free_accumulator(accumulator_record* target) {
+  if (!target) return;
+  glDeleteTextures(1, &target->color_texture);
+  glDeleteTextures(1, &target->depth_texture);
+  glDeleteFramebuffers(1, &target->framebuffer);
+  std::free(target);
 }
 
 void perspective(int width, int height, float aspect) {

@@ -34,12 +34,52 @@
 //   for (loader_function unload : FDC2CHR7) unload();
 //   window_terminate();
 //
-// GLOBALS, AND WHOSE THEY ARE
-// TVJAYSLH (the window size pair) is set by the program before ST664M60.
-// MUANXLC, P4E6JEEC, PXDKBCRM, HVATQD0L and FOBIMQQB are created by ST664M60
-// and deleted by TJOZD8F4; the toolkit owns them, everyone may read them.
-// Z886594B, P744X1EL and FDC2CHR7 are constant tables. toolkit_gl_checks and
-// toolkit_present_size are settings the program may change.
+// GLOSSARY: THE SYSTEM'S NAMES
+// The toolkit's globals and tables keep the system's own eight-letter names.
+// What each is, who writes it, who reads it:
+//   TVJAYSLH  int[2]      the render size (width, height). Written by the
+//                         program before the loaders (film_start does it) and
+//                         by a resize; read by the loaders, targets, passes.
+//   P744X1EL  loaders[2]  the loaders table: ST664M60, then the film's
+//                         load_greetings_mesh. Run once by film_start, or one
+//                         entry a frame by a player's loading bar.
+//   FDC2CHR7  loaders[2]  the unloaders table: TJOZD8F4, then vel_unloader.
+//                         Run by a player's unloading bar.
+//   ST664M60  function    the toolkit's loader: starts GLEW, builds the shared
+//                         programs and targets below.
+//   TJOZD8F4  function    the toolkit's unloader: deletes what ST664M60 made.
+//   MUANXLC   GLuint      the pass-through vertex shader, attached to every
+//                         program built from pieces. Made by ST664M60.
+//   P4E6JEEC  record*     the scene target (colour and depth, window size):
+//                         the frame's scene step draws into it, the depth of
+//                         field reads its depth. Made by ST664M60, remade by a
+//                         resize (film_resize).
+//   PXDKBCRM  GLuint[2]   the generator textures (512 x 512 half floats) that
+//                         mesh() renders a grid's vertices into.
+//   HVATQD0L  GLuint      the generator framebuffer holding PXDKBCRM.
+//   FOBIMQQB  GLuint[4]   programs: vertical blur, horizontal blur, white
+//                         noise, fBm noise. Made by ST664M60; read by the
+//                         film's passes.
+//   Z886594B  char*[8]    the shader piece table that FOBIMQQB is stitched from.
+// The frame's inputs that are globals:
+//   TIME, FRAME_INTERVAL, START_TIME (demo/film.h)  the frame clock, written by
+//       clock_tick (or film_step_to), read by the script and the passes.
+//   TVJAYSLH and P4E6JEEC above                     the render size and the
+//       scene target.
+//   toolkit_present_size (this header)              the framebuffer the window
+//       actually has, written by film_start and a resize, read by the bars
+//       and the presentation copy.
+//   toolkit_gl_checks (this header)                 whether each stage reports
+//       its GL errors; set by checking builds.
+// Constant tables: Z886594B, P744X1EL and FDC2CHR7. Everything else named
+// here is owned by the toolkit: everyone may read it, only the writers above
+// change it.
+//
+// WHAT THE FILM USES
+// The film calls the window layer, the loaders, the targets, the passes of
+// passes.cpp, the programs of shaders.cpp and the meshes. It never calls
+// blit, blit_accumulator_to_layer, consolidate, far_plane or
+// is_interval_hit: those are the toolkit's own, kept and tested as such.
 //
 // OWNERSHIP OF RETURNED RECORDS
 // layer, depth and accumulator return records (and GL objects) that the
@@ -169,7 +209,7 @@ int toolkit_gl_stage(const char* stage);
 const char* toolkit_missing_capability();
 
 // ---------------------------------------------------------------------------
-// System (system_posix.cpp or system_windows.cpp): the little that differs
+// System (system_posix.cpp, system_windows.cpp or system_web.cpp): the little that differs
 // between operating systems, so that nothing else needs to know which it is.
 
 // The running program's short name (no folder, no ".exe"), for the start of
@@ -315,6 +355,11 @@ layer_record* layer(unsigned width, unsigned height);
 layer_record* depth(unsigned width, unsigned height);
 // A framebuffer with a GL_RGBA16F colour and a 24-bit depth texture.
 accumulator_record* accumulator(unsigned width, unsigned height);
+// Deletes a target made by layer() or depth() (its texture and framebuffer)
+// and frees its record; null is allowed.
+void free_layer(layer_record* target);
+// Deletes a target made by accumulator() and frees its record; null is allowed.
+void free_accumulator(accumulator_record* target);
 // Why the target's framebuffer cannot be drawn into, or null when it can: a
 // GL_OUT_OF_MEMORY raised since GL errors were last read (reading them clears
 // them), or an incomplete framebuffer (a texture the driver could not make,

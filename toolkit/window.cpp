@@ -1,26 +1,20 @@
 // window.cpp: the small window layer over GLFW 3, the only place that talks
 // to the windowing library. It gives the film what it needs and nothing
-// more: one window, a clock, swap-then-poll, the Escape key, and TGA images
-// read into mipmapped textures; for the viewer a resizable window and a queue
-// of key presses.
+// more: one window, a clock, swap-then-poll, the Escape key; for the viewer a
+// resizable window and a queue of key presses.
 #include "toolkit/toolkit.h"
 
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
 
-#ifndef FILM_GL_DEBUG
-#define FILM_GL_DEBUG 0
-#endif
-
-int toolkit_gl_checks = FILM_GL_DEBUG;
+#include "toolkit/pieces.h"
 
 static GLFWwindow* window_handle = nullptr;
 
@@ -46,60 +40,6 @@ static const char* program_name() {
 
 static void remember_error(int, const char* description) {
   std::snprintf(last_error, sizeof last_error, "%s", description ? description : "unknown reason");
-}
-
-// The driver's explanation of the last GL error, from the debug output of a
-// debug context; empty when the context gives none.
-static char last_gl_message[512] = "";
-
-static void GLAPIENTRY remember_gl_message(GLenum, GLenum type, GLuint, GLenum, GLsizei,
-                                           const GLchar* message, const void*) {
-  if (type == GL_DEBUG_TYPE_ERROR && message)
-    std::snprintf(last_gl_message, sizeof last_gl_message, "%s", message);
-}
-
-// Asks the current context for synchronous debug output of its errors. Called
-// before GLEW is initialised, so the entry points come from GLFW.
-static void listen_to_gl_errors() {
-  const auto callback =
-      reinterpret_cast<PFNGLDEBUGMESSAGECALLBACKPROC>(glfwGetProcAddress("glDebugMessageCallback"));
-  if (!callback) return;
-  glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
-  callback(remember_gl_message, nullptr);
-}
-
-static const char* gl_error_name(GLenum error) {
-  switch (error) {
-    case GL_INVALID_ENUM:
-      return "GL_INVALID_ENUM";
-    case GL_INVALID_VALUE:
-      return "GL_INVALID_VALUE";
-    case GL_INVALID_OPERATION:
-      return "GL_INVALID_OPERATION";
-    case GL_STACK_OVERFLOW:
-      return "GL_STACK_OVERFLOW";
-    case GL_STACK_UNDERFLOW:
-      return "GL_STACK_UNDERFLOW";
-    case GL_OUT_OF_MEMORY:
-      return "GL_OUT_OF_MEMORY";
-    case GL_INVALID_FRAMEBUFFER_OPERATION:
-      return "GL_INVALID_FRAMEBUFFER_OPERATION";
-    default:
-      return "an unknown GL error";
-  }
-}
-
-int toolkit_gl_stage(const char* stage) {
-  if (!toolkit_gl_checks) return 0;
-  int found = 0;
-  // A lost context keeps answering GL_CONTEXT_LOST; the bound keeps this finite.
-  for (GLenum error = glGetError(); error != GL_NO_ERROR && found < 16; error = glGetError()) {
-    ++found;
-    std::fprintf(stderr, "%s: GL error %s in the %s stage%s%s\n", program_name(),
-                 gl_error_name(error), stage, last_gl_message[0] ? ": " : "", last_gl_message);
-    last_gl_message[0] = '\0';
-  }
-  return found;
 }
 
 int window_init() {
@@ -162,7 +102,7 @@ int window_open(int width, int height, int depth_bits, window_mode mode) {
     return 0;
   }
   glfwMakeContextCurrent(window_handle);
-  if (toolkit_gl_checks) listen_to_gl_errors();
+  if (toolkit_gl_checks) toolkit_listen_to_gl_errors(glfwGetProcAddress);
   // The key is read once a frame, and a frame on a software renderer takes
   // longer than a short tap: sticky keys keep a press reported until it has
   // been read, so a tap at any moment ends the film after the frame in progress.
@@ -208,77 +148,4 @@ void window_framebuffer_size(int* width, int* height) {
 void window_terminate() {
   glfwTerminate();
   window_handle = nullptr;
-}
-
-// Whether the context's version string names at least major.minor.
-static bool version_at_least(const char* version, int major, int minor) {
-  int found_major = 0, found_minor = 0;
-  if (!version || std::sscanf(version, "%d.%d", &found_major, &found_minor) != 2) return false;
-  return found_major > major || (found_major == major && found_minor >= minor);
-}
-
-static bool has_extension(const char* extensions, const char* name) {
-  if (!extensions) return false;
-  const size_t length = std::strlen(name);
-  for (const char* at = std::strstr(extensions, name); at; at = std::strstr(at + 1, name)) {
-    const bool starts = at == extensions || at[-1] == ' ';
-    const bool ends = at[length] == ' ' || at[length] == '\0';
-    if (starts && ends) return true;
-  }
-  return false;
-}
-
-const char* toolkit_missing_capability() {
-  const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-  const char* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
-  if (!version_at_least(version, 2, 0)) return "OpenGL 2.0 is not available";
-  const bool gl3 = version_at_least(version, 3, 0);
-  if (!gl3 && !has_extension(extensions, "GL_ARB_framebuffer_object"))
-    return "framebuffer objects are not available";
-  if (!gl3 && !has_extension(extensions, "GL_ARB_texture_float"))
-    return "half-float textures are not available";
-  return nullptr;
-}
-
-// The largest TGA file read: the most pixels an image may hold, four bytes
-// each, with a run-length packet byte per pixel and room for the header and
-// colour map. A larger file is refused before it is read into memory.
-static const long long max_tga_file_bytes = 8192LL * 4096 * 5 + 18 + 255 + 65536 * 4;
-
-const char* window_read_tga(const char* path, int max_size, tga_image* out) {
-  *out = tga_image{};
-  std::vector<unsigned char> file;
-  if (const char* problem = system_read_file(path, max_tga_file_bytes, &file)) return problem;
-  return window_decode_tga(file.data(), file.size(), max_size, out);
-}
-
-void window_upload_tga(const tga_image* image) {
-  static const GLenum formats[5] = {0, GL_LUMINANCE, GL_LUMINANCE_ALPHA, GL_RGB, GL_RGBA};
-  const GLenum format = formats[image->channels];
-  GLint alignment = 4;
-  glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
-  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  const unsigned char* level = image->pixels;
-  int w = image->width, h = image->height;
-  for (int mip = 0; mip < image->level_count; ++mip) {
-    glTexImage2D(GL_TEXTURE_2D, mip, static_cast<GLint>(format), w, h, 0, format, GL_UNSIGNED_BYTE,
-                 level);
-    level += static_cast<size_t>(w) * h * image->channels;
-    w = w > 1 ? w / 2 : 1;
-    h = h > 1 ? h / 2 : 1;
-  }
-  glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
-}
-
-int window_load_texture(const char* path) {
-  GLint max_size = 0;
-  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
-  tga_image image;
-  if (const char* problem = window_read_tga(path, max_size, &image)) {
-    std::fprintf(stderr, "%s: cannot read %s: %s\n", program_name(), path, problem);
-    return 0;
-  }
-  window_upload_tga(&image);
-  window_free_tga(&image);
-  return 1;
 }

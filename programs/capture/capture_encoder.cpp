@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/capture.h"
+#include "programs/capture/capture.h"
 
 extern char** environ;
 

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "demo/capture.h"
+#include "programs/capture/capture.h"
 
 // Set by Ctrl-C, Ctrl-Break or the console closing while a video is being
 // made: the frame loop stops and removes the unfinished file.

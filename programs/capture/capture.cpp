@@ -12,7 +12,7 @@
 //                     frame at a few moments, and the memory the film holds.
 // Every frame shown is the frame the film shows at that moment when played at
 // that rate. The loading bars are not part of any output.
-#include "demo/capture.h"
+#include "programs/capture/capture.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -173,25 +173,10 @@ double seconds_now() {
 // ---------------------------------------------------------------------------
 // Start-up shared by every mode.
 
-// Opens the hidden window the film is drawn in, after the checks that can
-// fail without one.
-bool open_capture_window(const capture_options& options) {
-  if (!film_check_assets(capture_program_name)) return false;
-  if (const char* missing = system_missing_display()) {
-    std::fprintf(stderr, "%s: %s\n", capture_program_name, missing);
-    return false;
-  }
-  return film_open_window(capture_program_name, options.width, options.height, WINDOW_HIDDEN) != 0;
-}
-
 bool start_film(const capture_options& options, film_layers* layers) {
-  if (!open_capture_window(options)) return false;
-  for (loader_function loader : P744X1EL) loader();
-  if (!film_create(layers, capture_program_name)) {
-    window_terminate();
-    return false;
-  }
-  return true;
+  const film_start_request request = {capture_program_name, options.width, options.height,
+                                      WINDOW_HIDDEN, false};
+  return film_start(request, layers) != 0;
 }
 
 namespace {

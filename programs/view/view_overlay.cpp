@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "demo/view.h"
+#include "programs/view/view.h"
 
 void view_timers_start(view_timers* timers) {
   glGenQueries(VIEW_TIMED_STEPS, timers->queries);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/capture.h"
+#include "programs/capture/capture.h"
 
 namespace {
 

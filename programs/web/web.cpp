@@ -1,6 +1,6 @@
 // web.cpp: the film's entry in a web browser (built with Emscripten).
 //
-// The page (web/index.html) downloads this program and the eight asset files,
+// The page (index.html) downloads this program and the eight asset files,
 // puts the files in the program's working folder, creates the WebGL context
 // and starts the program with one of two argument lists:
 //   --size WxH            wait for the page to call web_play, then play one
@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "demo/options.h"
 #include "demo/player.h"
 
 static const char* const program_name = "skyward";
@@ -65,50 +67,48 @@ extern "C" EMSCRIPTEN_KEEPALIVE void web_stop() {
 
 // Draws the frame the film shows at `moment` when played at 60 frames a
 // second: frame k at k / 60 s, the first at 1 / 60 s.
-static int draw_still(double moment) {
-  for (loader_function loader : P744X1EL) loader();
-  film_layers layers{};
-  if (!film_create(&layers, program_name)) return 0;
+static void draw_still(const film_layers* layers, double moment) {
   script_state script;
   film_seek(&script, moment, 60.0);
-  film_frame(&layers, &script);
-  return 1;
+  film_frame(layers, &script);
 }
 
-static bool parse_size(const char* text, int* width, int* height) {
-  char end = 0;
-  return std::sscanf(text, "%dx%d%c", width, height, &end) == 2 && *width >= 16 && *height >= 16 &&
-         *width <= 4096 && *height <= 4096;
+// Reads the page's arguments: pairs of --size WxH and --at T, checked as the
+// native programs check them. Returns false with a line on stderr.
+static bool read_arguments(int argc, char** argv, int* width, int* height, double* moment) {
+  for (int i = 1; i < argc; i += 2) {
+    const std::string name = argv[i];
+    const std::string value = i + 1 < argc ? argv[i + 1] : "";
+    std::string problem;
+    if (name == "--size")
+      problem = check_size(value, width, height);
+    else if (name == "--at")
+      problem = check_moment(value, moment);
+    else
+      problem = "'" + name + "' is not an option";
+    if (i + 1 >= argc && problem.empty()) problem = name + " needs a value";
+    if (!problem.empty()) {
+      std::fprintf(stderr, "%s: %s %s\n", program_name, name.c_str(), problem.c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 int main(int argc, char** argv) {
   int width = 1280, height = 720;
   double moment = -1.0;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--size") == 0 && !parse_size(argv[i + 1], &width, &height)) {
-      std::fprintf(stderr, "%s: cannot use the size %s: give it as WIDTHxHEIGHT\n", program_name,
-                   argv[i + 1]);
-      return 1;
-    }
-    if (std::strcmp(argv[i], "--at") == 0) {
-      char* end = nullptr;
-      moment = std::strtod(argv[i + 1], &end);
-      if (end == argv[i + 1] || *end || !(moment >= 0.0 && moment <= FILM_LENGTH)) {
-        std::fprintf(stderr, "%s: cannot show the moment %s: give seconds from 0 to 115\n",
-                     program_name, argv[i + 1]);
-        return 1;
-      }
-    }
-  }
+  if (!read_arguments(argc, argv, &width, &height, &moment)) return 1;
 
-  TVJAYSLH[0] = width;
-  TVJAYSLH[1] = height;
-  // The page has checked WebGL and its extensions before downloading.
-  if (!film_check_assets(program_name)) return 1;
-  if (!window_init() || !window_open(width, height, 32, WINDOW_HIDDEN)) return 1;
+  // A still makes the film's resources at once; a showing makes them during
+  // its loading bar, as the players do.
+  const bool still = moment >= 0.0;
+  film_layers layers{};
+  const film_start_request request = {program_name, width, height, WINDOW_HIDDEN, !still};
+  if (!film_start(request, &layers)) return 1;
 
-  if (moment >= 0.0) {
-    if (!draw_still(moment)) return 1;
+  if (still) {
+    draw_still(&layers, moment);
     EM_ASM({ document.title = 'done'; });
     return 0;
   }

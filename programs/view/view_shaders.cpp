@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/view.h"
+#include "programs/view/view.h"
 
 namespace {
 

@@ -20,10 +20,10 @@ static const char* const program_name = FILM_HEIGHT == 720 ? "demo720" : "demo10
 
 int film_play() {
   if (!system_open_standard_streams()) return 1;
-  if (!film_open_window(program_name, width, height, WINDOW_FULLSCREEN)) return 1;
-  window_framebuffer_size(&toolkit_present_size[0], &toolkit_present_size[1]);
-
   player_state player{};
+  // The loaders and the film's resources are made during the loading bar.
+  const film_start_request request = {program_name, width, height, WINDOW_FULLSCREEN, true};
+  if (!film_start(request, &player.layers)) return 1;
   player_start(&player, program_name);
   while (player_frame(&player)) {
     window_swap();

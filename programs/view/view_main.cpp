@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "demo/view.h"
+#include "programs/view/view.h"
 
 int main(int argc, char** argv) {
   if (!system_open_standard_streams()) return 1;

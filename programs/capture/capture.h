@@ -31,11 +31,8 @@ struct capture_options {
   bool overlap = true;
 };
 
-// Opens the hidden window the film is drawn in, after the checks that can
-// fail without one; false with a line on stderr.
-bool open_capture_window(const capture_options& options);
-// open_capture_window, the loaders and film_create; false with a line on
-// stderr, the window closed.
+// Starts the film in a hidden window of the options' size (film_start);
+// false with a line on stderr, the window closed.
 bool start_film(const capture_options& options, film_layers* layers);
 // Makes a folder and those above it if missing, and notes the ones it made;
 // false with a line on stderr (capture_output.cpp).

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/capture.h"
+#include "programs/capture/capture.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 // start, since the script's state (rand() and the tile tables included) only
 // moves forward. So the frame shown at moment t is, after any sequence of
 // keys, the frame demo-capture --at t writes.
-#include "demo/view.h"
+#include "programs/view/view.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -130,15 +130,9 @@ view_options view_parse_options(int argc, char** argv) {
 
 bool view_open(view_state* view, const view_options& options) {
   view->options = options;
-  if (!film_open_window(view_program_name, options.width, options.height, WINDOW_RESIZABLE))
-    return false;
-  // The window manager may have given another size than asked for.
-  window_framebuffer_size(&toolkit_present_size[0], &toolkit_present_size[1]);
-  for (loader_function loader : P744X1EL) loader();
-  if (!film_create(&view->layers, view_program_name)) {
-    window_terminate();
-    return false;
-  }
+  const film_start_request request = {view_program_name, options.width, options.height,
+                                      WINDOW_RESIZABLE, false};
+  if (!film_start(request, &view->layers)) return false;
   view_shaders_start(&view->shaders, options.shaders);
   view_timers_start(&view->timers);
   view->shown = film_step_for_image("final");
