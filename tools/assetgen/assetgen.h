@@ -129,15 +129,19 @@ bool make_spaceship(const char* font_path, model* ship, image* colour, image* no
 image make_rock_normal_map(int size);
 
 // ---------------------------------------------------------------------------
-// The programs' icon (icon.cpp).
+// The program's icon (icon.cpp).
 
-// The icon at size x size pixels, four channels (straight alpha): the ship with its colour
-// texture on a rounded square of the film's sky, transparent around it.
+// The sizes in pixels the icon is written at: those of the desktop's icon themes.
+constexpr int ICON_SIZES[] = {16, 22, 24, 32, 48, 64, 128, 256};
+// The icon at size x size pixels, RGBA: the ship (its model and baked colour texture, as
+// make_spaceship makes them) over the film's sky on a rounded square, transparent around it.
 image draw_icon(const model& ship, const image& colour, int size);
-// A Windows icon file holding the pictures (square, four channels, at most 256 pixels).
+// The sizes the Windows icon file holds.
+constexpr int WINDOWS_ICON_SIZES[] = {16, 24, 32, 48, 64, 128, 256};
+// A Windows icon file holding the pictures (square, four channels, at most 256 pixels): 32-bit
+// bitmaps below 256 pixels, PNG at 256 (ico.cpp).
 std::vector<uint8_t> icon_file_bytes(const std::vector<image>& icons);
-// Writes skyward.ico (16 to 256 pixels) and each size as skyward-SIZE.png into directory.
-bool write_icons(const model& ship, const image& colour, const std::string& directory);
+bool write_icon_file(const std::vector<image>& icons, const std::string& path);
 
 // ---------------------------------------------------------------------------
 // Preview (preview.cpp): renders the written files, read back as the film reads them.

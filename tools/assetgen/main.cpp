@@ -1,8 +1,9 @@
 // main.cpp: assetgen, the generator of the film's eight asset files.
 //
-//   assetgen DIR             writes the eight files into DIR, and the programs' icon
-//                            (skyward.ico, skyward-SIZE.png)
+//   assetgen DIR             writes the eight files into DIR
 //   assetgen --preview DIR   also renders each model and texture into DIR/preview-*.png
+//   assetgen --icons DIR     writes only the program's icon, DIR/icon-SIZE.png at each size,
+//                            and the Windows icon file DIR/skyward.ico
 //
 // The font comes from ASSETGEN_FONT, a path the build passes in.
 #include <cstdio>
@@ -72,19 +73,33 @@ bool write_assets(const std::string& directory) {
          write_tga(ship_colour, path(SPACESHIP_TEXTURE_FILE)) &&
          write_tga(ship_normals, path(SPACESHIP_NORMAL_MAP_FILE)) &&
          write_obj(orvane, path(ORVANE_FILE)) && write_obj(kelthar, path(KELTHAR_FILE)) &&
-         write_obj(make_ring(), path(RING_FILE)) && write_obj(greetings, path(GREETINGS_FILE)) &&
-         write_icons(ship, ship_colour, directory);
+         write_obj(make_ring(), path(RING_FILE)) && write_obj(greetings, path(GREETINGS_FILE));
+}
+
+bool write_icons(const std::string& directory) {
+  model ship;
+  image colour, normals;
+  if (!make_spaceship(ASSETGEN_FONT, &ship, &colour, &normals)) return false;
+  for (int size : ICON_SIZES)
+    if (!write_png(draw_icon(ship, colour, size),
+                   directory + "/icon-" + std::to_string(size) + ".png"))
+      return false;
+  std::vector<image> windows_icons;
+  for (int size : WINDOWS_ICON_SIZES) windows_icons.push_back(draw_icon(ship, colour, size));
+  return write_icon_file(windows_icons, directory + "/skyward.ico");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool preview = argc == 3 && std::strcmp(argv[1], "--preview") == 0;
-  if (argc != 2 && !preview) {
-    std::fprintf(stderr, "usage: assetgen [--preview] DIR\n");
+  const bool icons = argc == 3 && std::strcmp(argv[1], "--icons") == 0;
+  if (argc != 2 && !preview && !icons) {
+    std::fprintf(stderr, "usage: assetgen [--preview | --icons] DIR\n");
     return 2;
   }
   const std::string directory = argv[argc - 1];
+  if (icons) return write_icons(directory) ? 0 : 1;
   if (!write_assets(directory)) return 1;
   if (preview && !write_previews(directory)) return 1;
   return 0;
