@@ -26,7 +26,7 @@ bool write_rgb_png(const char* path, int width, int height, const unsigned char*
     errno = ENOMEM;
     return false;
   }
-  FILE* file = std::fopen(path, "wb");
+  FILE* file = system_open_file(path, "wb");
   if (!file) {
     const int fault = errno;
     std::free(png);
@@ -47,15 +47,16 @@ bool write_rgb_png(const char* path, int width, int height, const unsigned char*
   std::free(png);
   if (written && closed) {
     std::error_code error;
-    const std::uintmax_t on_disk = std::filesystem::file_size(path, error);
+    const std::uintmax_t on_disk = std::filesystem::file_size(std::filesystem::u8path(path), error);
     if (error || on_disk == static_cast<std::uintmax_t>(size)) return true;
     fault = ENOSPC;  // cut short with no error said: the file system is full
   }
   // What was written is cut off: removed, unless the name stands for
   // something other than a regular file (a device given as the path).
   std::error_code ignored;
-  if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ignored)))
-    std::filesystem::remove(path, ignored);
+  const std::filesystem::path name = std::filesystem::u8path(path);
+  if (std::filesystem::is_regular_file(std::filesystem::symlink_status(name, ignored)))
+    std::filesystem::remove(name, ignored);
   errno = fault;
   return false;
 }

@@ -7,6 +7,7 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <psapi.h>
+#include <shellapi.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,8 +15,45 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "toolkit/toolkit.h"
+
+// UTF-8 text as UTF-16, for the wide-character calls, and back.
+static std::wstring wide(const char* text) {
+  const int count = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  std::wstring out(count > 1 ? static_cast<size_t>(count - 1) : 0, L'\0');
+  if (count > 1) MultiByteToWideChar(CP_UTF8, 0, text, -1, out.data(), count);
+  return out;
+}
+
+static std::string utf8(const wchar_t* text) {
+  const int count = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string out(count > 1 ? static_cast<size_t>(count - 1) : 0, '\0');
+  if (count > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), count, nullptr, nullptr);
+  return out;
+}
+
+void system_utf8_arguments(int* argc, char*** argv) {
+  int count = 0;
+  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!arguments) return;
+  // Kept for the program's lifetime, as main's own arguments are.
+  static std::vector<std::string> texts;
+  static std::vector<char*> pointers;
+  texts.clear();
+  for (int i = 0; i < count; ++i) texts.push_back(utf8(arguments[i]));
+  LocalFree(arguments);
+  pointers.clear();
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  *argc = count;
+  *argv = pointers.data();
+}
+
+std::FILE* system_open_file(const char* path, const char* mode) {
+  return _wfopen(wide(path).c_str(), wide(mode).c_str());
+}
 
 const char* system_program_name() {
   static char name[MAX_PATH] = "";
@@ -35,7 +73,19 @@ const char* system_program_name() {
   return name;
 }
 
+// The console's output code page before the program set it to UTF-8.
+static UINT console_code_page = 0;
+
+static void restore_console_code_page() {
+  SetConsoleOutputCP(console_code_page);
+}
+
 int system_open_standard_streams() {
+  // What the programs print is UTF-8 (file names): a console shows it so
+  // while they run, and gets its own code page back at the end.
+  console_code_page = GetConsoleOutputCP();
+  if (console_code_page && console_code_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+    std::atexit(restore_console_code_page);
   // A windowed program has no console: its C streams then have no file
   // behind them. Each such stream gets the null device, so that writing to it
   // is harmless.
@@ -98,7 +148,8 @@ int system_run_windowed(int (*body)()) {
 const char* system_stat_file(const char* path, system_file_status* out, bool* missing) {
   struct _stat64 status {};
   *missing = false;
-  if (_stat64(path, &status) != 0) {
+  const std::wstring name = wide(path);
+  if (_wstat64(name.c_str(), &status) != 0) {
     *missing = errno == ENOENT;
     return std::strerror(errno);
   }
@@ -115,7 +166,7 @@ const char* system_stat_file(const char* path, system_file_status* out, bool* mi
   // steps) tell apart two writes within one second (the viewer's shader
   // files, saved and saved again).
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+  if (GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) {
     out->identity[2] =
         (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
         data.ftLastWriteTime.dwLowDateTime;
@@ -134,7 +185,7 @@ const char* system_read_file(const char* path, long long max_bytes,
   if (const char* problem = system_stat_file(path, &status, &missing)) return problem;
   if (status.type != SYSTEM_FILE_REGULAR) return "it is not a regular file";
   if (status.size > max_bytes) return "the file is too large";
-  std::FILE* file = std::fopen(path, "rbN");
+  std::FILE* file = system_open_file(path, "rbN");
   if (!file) return std::strerror(errno);
   const char* problem = nullptr;
   try {

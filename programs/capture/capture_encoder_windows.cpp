@@ -5,6 +5,7 @@
 // capture_encoder.cpp; each build compiles one. Both behave alike: the same
 // arguments (-xerror), the child's errors read while it runs, the same lines
 // for each failure, and the file renamed only once it is whole on the disk.
+// Paths and the command line are UTF-8 here and UTF-16 for Windows' calls.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <fcntl.h>
@@ -49,6 +50,18 @@ const char* signal_name(int signal_number) {
 }
 
 // The text of a Windows error code, without its line break.
+static std::wstring wide(const std::string& text) {
+  const int count = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring out(count > 1 ? static_cast<size_t>(count - 1) : 0, L'\0');
+  if (count > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), count);
+  return out;
+}
+
+static void remove_file(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove(std::filesystem::u8path(path), ignored);
+}
+
 static std::string error_text(DWORD code) {
   char* text = nullptr;
   FormatMessageA(
@@ -85,7 +98,7 @@ static std::string argument_text(const std::string& argument) {
 bool start_encoder(const capture_options& options, encoder* child) {
   // ffmpeg's -y overwrites the empty temporary file prepare_video made; the
   // folder is made there too.
-  const std::filesystem::path path(child->path);
+  const std::filesystem::path path = std::filesystem::u8path(child->path);
   char size[32], rate[32];
   std::snprintf(size, sizeof size, "%dx%d", options.width, options.height);
   std::snprintf(rate, sizeof rate, "%.9g", options.fps);
@@ -128,7 +141,7 @@ bool start_encoder(const capture_options& options, encoder* child) {
   }
   SetHandleInformation(input_write, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(errors_read, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = input_read;
@@ -137,8 +150,9 @@ bool start_encoder(const capture_options& options, encoder* child) {
   PROCESS_INFORMATION process{};
   // A process group of its own, so that Ctrl-C reaches only this program,
   // which then stops the child and removes its unfinished file.
+  std::wstring command_line = wide(command);
   const BOOL started =
-      CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+      CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
                      nullptr, nullptr, &startup, &process);
   const DWORD start_error = GetLastError();
   CloseHandle(input_read);
@@ -225,7 +239,7 @@ void abandon_encoder(encoder* child, const capture_options& options) {
   child->input = -1;
   stop_child();
   child->pid = -1;
-  std::remove(child->temporary.c_str());
+  remove_file(child->temporary);
 }
 
 bool finish_encoder(encoder* child, const capture_options& options) {
@@ -237,20 +251,20 @@ bool finish_encoder(encoder* child, const capture_options& options) {
   if (stop_signal) {
     stop_child();
     child->pid = -1;
-    std::remove(child->temporary.c_str());
+    remove_file(child->temporary);
     return false;
   }
   child->pid = -1;
   // An error it said counts as a failure even with exit status 0.
   if (!ended.empty() || !first_error(*child).empty()) {
     report_failure(options, *child, ended);
-    std::remove(child->temporary.c_str());
+    remove_file(child->temporary);
     return false;
   }
   // The file must be on the disk whole: a write the system delayed can still
   // fail here, and an encoder that wrote nothing has not made a video.
   std::string fault;
-  const int file = _open(child->temporary.c_str(), _O_RDWR | _O_BINARY);
+  const int file = _wopen(wide(child->temporary).c_str(), _O_RDWR | _O_BINARY);
   long long size = -1;
   if (file < 0 || (size = _filelengthi64(file)) < 0 || _commit(file) != 0)
     fault = std::strerror(errno);
@@ -260,20 +274,20 @@ bool finish_encoder(encoder* child, const capture_options& options) {
   if (!fault.empty()) {
     std::fprintf(stderr, "%s: cannot write %s: %s\n", capture_program_name, child->path.c_str(),
                  fault.c_str());
-    std::remove(child->temporary.c_str());
+    remove_file(child->temporary);
     return false;
   }
   if (!video_may_replace(*child)) {
-    std::remove(child->temporary.c_str());
+    remove_file(child->temporary);
     return false;
   }
   // The finished file takes the target's name in one step, replacing an
   // earlier file of that name (Windows' rename would refuse to).
-  if (!MoveFileExA(child->temporary.c_str(), child->path.c_str(),
+  if (!MoveFileExW(wide(child->temporary).c_str(), wide(child->path).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     std::fprintf(stderr, "%s: cannot rename %s to %s: %s\n", capture_program_name,
                  child->temporary.c_str(), child->path.c_str(), error_text(GetLastError()).c_str());
-    std::remove(child->temporary.c_str());
+    remove_file(child->temporary);
     return false;
   }
   return true;

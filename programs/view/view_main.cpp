@@ -7,6 +7,7 @@
 
 int main(int argc, char** argv) {
   if (!system_open_standard_streams()) return 1;
+  system_utf8_arguments(&argc, &argv);
   try {
     const view_options options = view_parse_options(argc, argv);
     static view_state view;
