@@ -130,5 +130,5 @@ if [[ -f $folder/demo-capture.exe ]]; then
 else
   echo "windows-check: note: the package has no demo-capture.exe yet; stills not compared" >&2
 fi
-"$root/scripts/windows-faults.sh" "$folder" || fail "demo-capture.exe's faults on Windows"
+"$root/scripts/windows-faults.sh" "$folder" "$windows/tests/fake_encoder.exe" || fail "demo-capture.exe's faults on Windows"
 echo "windows-check: the Windows package plays under Wine"

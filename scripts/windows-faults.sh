@@ -8,13 +8,17 @@
 #     and a video with one line naming the file and "No space left on device"
 #     or the encoder's error, a non-zero status, and nothing left behind, not
 #     even a non-ASCII folder the run made;
-#   - --video with the system's ffmpeg (Wine runs it as a Unix program) must
-#     leave the video and nothing else; an encoder that ends early with status
-#     0 must fail as on Linux ("... failed (exit status 0); ... not written").
-# Usage: scripts/windows-faults.sh FOLDER   (the unpacked Windows package; run
-#   by scripts/windows-check.sh, which sets up Wine and its display)
+#   - --video must leave the video and nothing else (no placeholder); an
+#     encoder that ends early with status 0, or fails with a reason, must fail
+#     as on Linux ("... failed (exit status 0); ... not written"). Wine can
+#     start the system's ffmpeg, but gives it neither the pipe for its errors
+#     nor its exit status: tests/fake_encoder.exe stands in for it.
+# Usage: scripts/windows-faults.sh FOLDER ENCODER   (the unpacked Windows
+#   package and the cross build's tests/fake_encoder.exe; run by
+#   scripts/windows-check.sh, which sets up Wine and its display)
 set -uo pipefail
 folder=$(cd "$1" && pwd)
+encoder=$(winepath -w "$2")
 work=$(mktemp -d)
 full=$work/full
 trap 'umount "$full" 2>/dev/null; rm -rf "$work"' EXIT
@@ -85,42 +89,42 @@ if mount -t tmpfs -o size=64k tmpfs "$full" 2>/dev/null; then
   rm -f "$full/filler"
   head -c 40k /dev/zero >"$full/filler"
   status=0
-  capture --video "$full_windows\\film.mp4" --size 160x90 --fps 2 --ffmpeg /usr/bin/ffmpeg ||
+  capture --video "$full_windows\\film.mp4" --size 160x90 --fps 1 --ffmpeg "$encoder" ||
     status=$?
-  expect_failure "--video on a full disk" "$status" "film.mp4"
+  expect_failure "--video on a full disk" "$status" "film.mp4 not written" \
+    "No space left on device"
   expect_empty
   umount "$full"
 else
   echo "windows-faults: note: cannot mount a tmpfs (not root): the full-disk cases are left out"
 fi
 
-# The video through the system's ffmpeg: the video and nothing else.
+# The video: the file and nothing else, also in place of an earlier one.
 mkdir -p "$work/video"
-status=0
-capture --video "$(windows_path "$work/video")\\film Ω.mp4" --size 64x36 --fps 2 \
-  --ffmpeg /usr/bin/ffmpeg || status=$?
-echo "--video with ffmpeg: status $status: $(said | tail -n 1)"
-((status == 0)) || bad "wanted status 0"
-[[ -s "$work/video/film Ω.mp4" ]] || bad "no video written"
-[[ $(ls -A "$work/video") == "film Ω.mp4" ]] || bad "left besides the video: $(ls -A "$work/video")"
+for attempt in first again; do
+  status=0
+  capture --video "$(windows_path "$work/video")\\film Ω.mp4" --size 64x36 --fps 1 \
+    --ffmpeg "$encoder" || status=$?
+  echo "--video ($attempt): status $status: $(said | tail -n 1)"
+  ((status == 0)) || bad "wanted status 0"
+  [[ -s "$work/video/film Ω.mp4" ]] || bad "no video written"
+  [[ $(ls -A "$work/video") == "film Ω.mp4" ]] || bad "left besides the video: $(ls -A "$work/video")"
+done
 rm -rf "$work/video"
 
 # An encoder that reads a little and ends with status 0, and one that fails
 # with a reason.
 mkdir -p "$work/video"
-printf '#!/bin/sh\nhead -c 100 >/dev/null\nexit 0\n' >"$work/quits.sh"
-printf '#!/bin/sh\necho "Unknown encoder libx264" >&2\nexit 1\n' >"$work/fails.sh"
-chmod +x "$work/quits.sh" "$work/fails.sh"
 status=0
-capture --video "$(windows_path "$work/video")\\film.mp4" --size 64x36 --fps 2 \
-  --ffmpeg "$work/quits.sh" || status=$?
+FAKE_ENCODER=quit capture --video "$(windows_path "$work/video")\\film.mp4" --size 64x36 \
+  --fps 1 --ffmpeg "$encoder" || status=$?
 expect_failure "--video, an encoder that ends early with status 0" "$status" \
   "failed (exit status 0)" "film.mp4 not written"
 status=0
-capture --video "$(windows_path "$work/video")\\film.mp4" --size 64x36 --fps 2 \
-  --ffmpeg "$work/fails.sh" || status=$?
+FAKE_ENCODER=fail capture --video "$(windows_path "$work/video")\\film.mp4" --size 64x36 \
+  --fps 1 --ffmpeg "$encoder" || status=$?
 expect_failure "--video, an encoder that fails" "$status" \
-  "failed (exit status 1: Unknown encoder libx264)" "film.mp4 not written"
+  "failed (exit status 1: Unknown encoder 'libx264')" "film.mp4 not written"
 [[ -z $(ls -A "$work/video") ]] || bad "left after the failed videos: $(ls -A "$work/video")"
 
 if ((failed)); then
