@@ -1,7 +1,6 @@
 # What `cmake --install` puts where and how CPack packs it: on Windows a zip
 # to unpack and double-click (programs, assets, read-me and notices side by
-# side); elsewhere a Debian package (programs in lib/skyward, assets in
-# share/skyward, the commands skyward and skyward-capture). scripts/package.sh
+# side); elsewhere a Debian package (cmake/debian.cmake). scripts/package.sh
 # makes both. The version is the project's.
 set(CPACK_PACKAGE_NAME skyward)
 set(CPACK_PACKAGE_VENDOR "The skyward authors")
@@ -44,30 +43,6 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME skyward-${PROJECT_VERSION}-windows-x64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
-  # The commands name the folders where the package puts the programs and
-  # assets (under /usr).
-  include(GNUInstallDirs)
-  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-  set(program_dir ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/skyward)
-  set(asset_dir ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/skyward)
-  install(TARGETS ${film_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_LIBDIR}/skyward)
-  install(FILES ${film_asset_files} DESTINATION ${CMAKE_INSTALL_DATADIR}/skyward)
-  foreach(command IN ITEMS skyward skyward-capture)
-    file(READ ${PROJECT_SOURCE_DIR}/packaging/${command}.sh text)
-    string(REPLACE "@ASSET_DIR@" "${asset_dir}" text "${text}")
-    string(REPLACE "@PROGRAM_DIR@" "${program_dir}" text "${text}")
-    file(WRITE ${CMAKE_BINARY_DIR}/packaging/${command} "${text}")
-    install(PROGRAMS ${CMAKE_BINARY_DIR}/packaging/${command} DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endforeach()
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/skyward)
-  set(CPACK_GENERATOR DEB)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_SECTION games)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The skyward authors <skyward@localhost>")
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A 115-second flight of a spaceship over procedurally generated
-terrain under a procedurally generated sky, computed frame by frame with
-OpenGL. skyward plays it full screen; skyward-capture renders stills, videos
-and benchmarks.")
+  include(${PROJECT_SOURCE_DIR}/cmake/debian.cmake)
 endif()
 include(CPack)

@@ -3,5 +3,5 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
+cmake -S "$root" --preset native -B "$build" ${BUILD_TYPE:+-DCMAKE_BUILD_TYPE=$BUILD_TYPE} >/dev/null
 cmake --build "$build" -j"$(nproc)"

@@ -9,8 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${1:-60}
 "$root/scripts/setup.sh" --checks
-CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DFILM_FUZZ=ON -DBUILD_TESTING=OFF \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root" --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target tga_fuzz obj_fuzz
 
 export ASAN_OPTIONS=detect_leaks=1

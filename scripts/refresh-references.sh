@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 moments=3,13,30,58,70
 
-cmake -S "$root" -B "$build" >/dev/null
+cmake -S "$root" --preset native -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target demo-capture >/dev/null
 reference="$root/tests/reference"
 rm -f "$reference"/still-*.png

@@ -10,8 +10,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SANITIZE_BUILD_DIR:-$root/build-sanitize}
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -DFILM_SANITIZE=ON -DFILM_GL_DEBUG=ON \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root" --preset sanitize -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package the film, its tools and its tests need.
-# Safe to run again; installs only what is missing.
+# Safe to run again; installs only what is missing. Flags add the packages of
+# one more part each, and combine:
+#   --checks    sanitizer, fuzzing and static-analysis tools (clang 14, ...)
+#   --windows   the Windows cross build, Wine to run it, the packages' tools
+#   --web       the web build: Emscripten, Chromium, Node.js with npm
 set -euo pipefail
 
 packages=(
@@ -12,15 +16,31 @@ packages=(
   xvfb xauth xdotool x11-utils
   ffmpeg
 )
-# Sanitizer, fuzzing and static-analysis tools: only with --checks (CI).
-if [[ ${1:-} == --checks ]]; then packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck); fi
-# The Windows cross build, its dependencies' sources, Wine to run it, the
-# packages (CPack's Debian generator runs `file` on each program) and the
-# reader of Windows programs' resources (icoutils): only with --windows.
-if [[ ${1:-} == --windows ]]; then
-  packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev dpkg-dev libutfcpp-dev libcli11-dev wine wine64
-    xvfb xauth xdotool zip unzip file icoutils)
-fi
+for flag in "$@"; do
+  case $flag in
+    --checks) packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck) ;;
+    # CPack's Debian generator runs `file` on each program; icoutils reads
+    # the Windows programs' resources back (scripts/windows-check.sh).
+    # The Debian package's manual pages (help2man) and its checks
+    # (scripts/deb-check.sh) come with the packages, which package.sh makes.
+    --windows)
+      packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev dpkg-dev libutfcpp-dev wine wine64 zip unzip
+        file icoutils help2man lintian desktop-file-utils appstream man-db)
+      ;;
+    # The model importer's headers and the tools that unpack Debian sources,
+    # the browser and Node.js; npm only where no npm is installed (a Node.js
+    # from elsewhere brings its own, and Debian's would conflict with it).
+    --web)
+      packages+=(emscripten libutfcpp-dev dpkg-dev python3 chromium)
+      command -v node >/dev/null || packages+=(nodejs)
+      command -v npm >/dev/null || packages+=(npm)
+      ;;
+    *)
+      echo "setup: unknown flag '$flag' (use --checks, --windows, --web)" >&2
+      exit 2
+      ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do
@@ -34,5 +54,6 @@ if ((${#missing[@]})); then
   sudo=""
   if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+    --no-install-recommends "${missing[@]}"
 fi

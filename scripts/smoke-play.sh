@@ -45,9 +45,31 @@ for _ in $(seq 200); do
   fi
 done
 
-# Let the film start, then tap Escape once, for 50 ms as a person does: the
-# film must end after the frame in progress, however slow the frames are.
-sleep "${SMOKE_PLAY_SECONDS:-8}"
+# Wait until the film's picture shows (the mean brightness of the screen,
+# scaled down, at least 8 of 255: neither black nor the bar), then tap Escape
+# once, for 50 ms as a person does: the film must end after the frame in
+# progress, however slow the frames are. The limit only catches a hang.
+film_seen=no
+for _ in $(seq 300); do
+  if ffmpeg -loglevel error -f x11grab -draw_mouse 0 -video_size 1280x720 -i "$display" -frames:v 1 \
+    -vf scale=32:18:flags=area -pix_fmt gray -f rawvideo "$work/film.raw" -y 2>/dev/null; then
+    mean=$(od -An -v -tu1 -w1 "$work/film.raw" | awk '{ s += $1; n++ } END { print n ? int(s / n) : 0 }')
+    if ((mean >= 8)); then
+      film_seen=yes
+      echo "smoke: the film shows (mean brightness $mean)"
+      break
+    fi
+  fi
+  kill -0 "$film" 2>/dev/null || break
+  sleep 1
+done
+if [[ $film_seen != yes ]]; then
+  echo "smoke: the film never showed" >&2
+  kill "$film" 2>/dev/null || true
+  wait "$film" || true
+  cat "$work/out.log"
+  exit 1
+fi
 DISPLAY=$display xdotool keydown Escape
 sleep 0.05
 DISPLAY=$display xdotool keyup Escape

@@ -6,7 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ANALYSIS_BUILD_DIR:-$root/build-analysis}
 "$root/scripts/setup.sh" --checks
-cmake -S "$root" -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DBUILD_TESTING=OFF >/dev/null
+cmake -S "$root" --preset analysis -B "$build" >/dev/null
 cd "$root"
 # The browser build's own files (web.cpp, *_web.cpp) compile only with
 # Emscripten, and the Windows files (*_windows.cpp) only in the cross build.

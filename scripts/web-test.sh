@@ -7,13 +7,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 native=${BUILD_DIR:-$root/build}
 web=${WEB_BUILD_DIR:-$root/build-web}
-"$root/scripts/web-setup.sh"
+"$root/scripts/setup.sh" --web
 started=$SECONDS
 "$root/scripts/web.sh" --build
 echo "web-test: web build took $((SECONDS - started)) s"
 
 if [[ ! -x $native/demo-capture ]]; then
-  cmake -S "$root" -B "$native" >/dev/null
+  cmake -S "$root" --preset native -B "$native" >/dev/null
   cmake --build "$native" -j"${JOBS:-2}" --target demo-capture
 fi
 references=$(mktemp -d)

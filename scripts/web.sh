@@ -17,15 +17,15 @@ jobs=${JOBS:-2}
 export NODE_PATH=${NODE_PATH:+$NODE_PATH:}/usr/share/nodejs
 
 command -v emcmake >/dev/null || {
-  echo "web: cannot use emcmake: install Debian's emscripten (scripts/web-setup.sh)" >&2
+  echo "web: cannot use emcmake: install Debian's emscripten (scripts/setup.sh --web)" >&2
   exit 1
 }
 if [[ ! -f $native/ring.obj ]]; then
-  cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
+  cmake -S "$root" --preset native -B "$native" >/dev/null
   cmake --build "$native" -j"$jobs" --target film_assets >/dev/null
 fi
 deps=$("$root/scripts/web-deps.sh")
-emcmake cmake -S "$root" -B "$web" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+emcmake cmake -S "$root" --preset web -B "$web" \
   -DFILM_WEB_DEPS="$deps" -DFILM_ASSET_DIR="$native" >/dev/null
 cmake --build "$web" -j"$jobs" --target skyward
 

@@ -10,9 +10,8 @@
 # temporary folder and renamed only when complete, so a failed or interrupted
 # build never leaves a folder that a later run would trust.
 #
-# Sources come through a private apt configuration (its own source list, made
-# from the machine's configured main archive with deb-src added, and its own
-# state folder); the machine's apt setup is never changed.
+# Sources come through scripts/fetch-debian-source.sh, whose private apt
+# configuration never changes the machine's apt setup.
 # Usage: scripts/windows-deps.sh   (cache root: $SKYWARD_CACHE, default ~/.cache/skyward)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -42,39 +41,16 @@ mkdir -p "$cache_root"
 work=$(mktemp -d "$cache_root/windows-deps-$key.partial.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 stage=$work/prefix
-mkdir -p "$stage/include" "$stage/lib/pkgconfig" "$work/apt/lists/partial" \
-  "$work/apt/archives/partial" "$work/apt/parts" "$work/src"
+mkdir -p "$stage/include" "$stage/lib/pkgconfig" "$work/src"
 started=$SECONDS
 
-# The private source list: the machine's main archive (not its security
-# archive, whose sources are not always served) with deb-src.
-sources=$work/apt/sources.list
-for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-  [[ -f $file ]] || continue
-  awk '$1 == "deb" && !/security/ { $1 = "deb-src"; print }' "$file" >>"$sources"
-done
-for file in /etc/apt/sources.list.d/*.sources; do
-  [[ -f $file ]] || continue
-  # deb822 stanzas, blank-line separated: keep those without "security" in
-  # their URIs and make them deb-src.
-  awk 'BEGIN { RS = ""; ORS = "\n\n" }
-       !/URIs:[^\n]*security/ && /Types:[^\n]*deb/ {
-         gsub(/Types:[^\n]*/, "Types: deb-src"); print }' "$file" >"$work/apt/parts/$(basename "$file")"
-done
-[[ -s $sources ]] || ls "$work"/apt/parts/*.sources >/dev/null 2>&1 ||
-  fail "cannot find the machine's configured archive in /etc/apt"
-apt_options=(-o Dir::Etc::SourceList="$sources" -o Dir::Etc::SourceParts="$work/apt/parts"
-  -o Dir::State::Lists="$work/apt/lists" -o Dir::Cache="$work/apt" -o Debug::NoLocking=1
-  -o APT::Sandbox::User=root)
-apt-get "${apt_options[@]}" -qq update >&2 || fail "apt-get update of the private source list failed"
+# Each source from the release's own archive (an update's source is not
+# always served), through the one Debian source fetcher.
 cd "$work/src"
 for package in glfw3 glew assimp zlib; do
-  apt-get "${apt_options[@]}" -qq source --download-only "$package" >&2 ||
-    fail "apt-get source $package failed"
-  dsc=$(ls "$package"_*.dsc | head -n 1)
-  # apt has checked the files against the archive's signed index; dpkg-source
-  # has no keyring for the uploaders' own signatures and only warns.
-  dpkg-source -x "$dsc" "$package" >/dev/null 2>&1 || fail "dpkg-source -x $dsc failed"
+  tree=$("$root/scripts/fetch-debian-source.sh" "$package/bookworm" "$work/fetch") ||
+    fail "cannot fetch the Debian source of $package"
+  mv "$tree" "$package"
 done
 
 cmake_cross=(-DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release

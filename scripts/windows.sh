@@ -14,9 +14,9 @@ jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 "$root/scripts/setup.sh" --windows
 prefix=$("$root/scripts/windows-deps.sh")
 BUILD_DIR=$native "$root/scripts/build.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_ROOT_PATH="$prefix" -DFILM_ASSETS_FROM="$native" \
-  -DWINDOWS_NOTICES="$prefix/notices" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "$root" --preset windows -B "$build" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_FIND_ROOT_PATH="$prefix" -DFILM_ASSETS_FROM="$native" -DWINDOWS_NOTICES="$prefix/notices" \
+  >/dev/null
 cmake --build "$build" -j"$jobs"
 
 # Windows' own DLLs (and the OpenGL one every Windows has): nothing else may

@@ -486,3 +486,35 @@ TEST(Files, GeneratorWritesTheSameBytesEveryTime) {
 }
 
 }  // namespace
+
+// The program's icon (build/icons, drawn by assetgen --icons): a square RGBA
+// picture at every size the packages install, transparent around a rounded
+// square (its corners clear, its centre opaque, its edge smoothed), with the
+// ship across the middle of the sky.
+TEST(Icons, AreSquareRgbaAtEverySizeWithTheShipOnARoundedSquare) {
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    const std::string path = "icons/icon-" + std::to_string(size) + ".png";
+    const picture p = decode(path.c_str());
+    ASSERT_EQ(p.width, size) << path;
+    ASSERT_EQ(p.height, size) << path;
+    ASSERT_EQ(p.channels, 4) << path;
+    auto alpha = [&](int x, int y) { return p.bytes[(static_cast<size_t>(y) * size + x) * 4 + 3]; };
+    for (int corner : {0, size - 1}) {
+      EXPECT_EQ(alpha(corner, 0), 0) << path;
+      EXPECT_EQ(alpha(corner, size - 1), 0) << path;
+    }
+    EXPECT_EQ(alpha(size / 2, size / 2), 255) << path;
+    int partial = 0;
+    for (size_t i = 3; i < p.bytes.size(); i += 4) partial += p.bytes[i] > 0 && p.bytes[i] < 255;
+    EXPECT_GT(partial, 0) << path << ": the rounded edge is not smoothed";
+  }
+  // Across the middle row the sky changes little; the ship stands out of it.
+  const picture p = decode("icons/icon-256.png");
+  ASSERT_EQ(p.width, 256);
+  const unsigned char* row = &p.bytes[static_cast<size_t>(128) * 256 * 4];
+  const unsigned char* sky = row + 20 * 4;
+  int largest = 0;
+  for (int x = 64; x < 192; ++x)
+    for (int c = 0; c < 3; ++c) largest = std::max(largest, std::abs(row[x * 4 + c] - sky[c]));
+  EXPECT_GT(largest, 60) << "no ship across the icon's middle";
+}

@@ -33,10 +33,10 @@ run_result run_capture(const std::string& arguments) {
   return run_command("./demo-capture " + arguments);
 }
 
-// A fresh, empty scratch folder named after the test.
+// A fresh, empty folder named after the test, in the test program's scratch
+// folder.
 std::filesystem::path scratch(const std::string& name) {
-  const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     ("capture_test_" + name + "_" + std::to_string(getpid()));
+  const std::filesystem::path path = scratch_file(name);
   std::filesystem::remove_all(path);
   std::filesystem::create_directories(path);
   return path;
@@ -369,32 +369,33 @@ TEST(Capture, VideoTakesTheLongestLegalName) {
 }
 
 // Runs demo-capture with `arguments` (split at spaces) and stderr in `log`,
-// sends it `signal_number` once `wanted` shows in the log, and returns its
-// wait status (-1 if `wanted` never showed).
-int signal_capture(const std::string& arguments, const std::string& log, const char* wanted,
-                   int signal_number) {
-  std::vector<std::string> words{"demo-capture"};
-  std::istringstream split(arguments);
-  for (std::string word; split >> word;) words.push_back(word);
-  const pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    freopen(log.c_str(), "w", stderr);
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    execv("./demo-capture", argv.data());
-    _exit(127);
-  }
-  bool seen = false;
-  for (int i = 0; i < 600 && !seen; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    seen = text_of(log).find(wanted) != std::string::npos;
-  }
-  kill(pid, seen ? signal_number : SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return seen ? status : -1;
+// sends it `signal_number` once `wanted` shows in the log, and returns what
+// the run gave (timed_out when `wanted` never showed or the program did not
+// end: limits that only catch a hang).
+run_result signal_capture(const std::string& arguments, const std::string& log, const char* wanted,
+                          int signal_number) {
+  // A log left by an earlier run must not be taken for this one's.
+  std::filesystem::remove(log);
+  // The shell replaces itself with the program, which keeps its process id:
+  // once the log shows `wanted`, the process is the program.
+  const std::vector<std::string> words{"/bin/sh", "-c",
+                                       "exec ./demo-capture " + arguments + " 2>'" + log + "'"};
+  bool sent = false;
+  return run_process(words, std::filesystem::current_path(), {}, 600.0, [&](pid_t pid, double) {
+    if (!sent && text_of(log).find(wanted) != std::string::npos) {
+      kill(pid, signal_number);
+      sent = true;
+    }
+  });
+}
+
+// Whether the process has ended (gone, or a zombie waiting to be reaped).
+bool process_ended(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  if (!std::getline(stat, text)) return true;
+  const size_t close = text.rfind(')');
+  return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
 }
 
 // Every signal that would end the program stops the capture the same way:
@@ -407,37 +408,45 @@ TEST(Capture, TerminatedVideoLeavesNoFile) {
   const std::string log = (out / "log.txt").string();
   const std::string video = (out / "videos" / "new" / "film.mp4").string();
   for (int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1}) {
-    const int status =
+    const run_result run =
         signal_capture("--video " + video + " --size 64x36 --ffmpeg " + (out / "encoder").string(),
                        log, "frames/s", signal_number);
     const std::string text = text_of(log);
-    ASSERT_TRUE(WIFEXITED(status)) << strsignal(signal_number) << ": " << text;
-    EXPECT_EQ(WEXITSTATUS(status), 128 + signal_number) << text;
+    ASSERT_FALSE(run.timed_out) << strsignal(signal_number) << ": " << text;
+    EXPECT_EQ(run.status, 128 + signal_number) << text;
     EXPECT_NE(text.find("interrupted"), std::string::npos) << text;
     EXPECT_EQ(names_in(out / "videos"), std::vector<std::string>{}) << strsignal(signal_number);
   }
   std::filesystem::remove_all(out);
 }
 
-// Ctrl-C while ffmpeg finishes the file (here: an encoder that takes 20 s
-// after its input ends) stops it at once and leaves no file.
+// Ctrl-C while ffmpeg finishes the file (here: an encoder that would take ten
+// minutes after its input ends) stops the encoder instead of waiting for it,
+// and leaves no file.
 TEST(Capture, InterruptWhileTheEncoderFinishesLeavesNoFile) {
   const std::filesystem::path out = scratch("finishing");
-  write_script(out / "encoder", "for a; do last=$a; done\ncat > \"$last\"\nexec sleep 20\n");
+  const std::string pid_file = (out / "encoder.pid").string();
+  write_script(
+      out / "encoder",
+      "echo $$ > '" + pid_file + "'\nfor a; do last=$a; done\ncat > \"$last\"\nexec sleep 600\n");
   std::filesystem::create_directories(out / "videos");
   const std::string log = (out / "log.txt").string();
-  const auto start = std::chrono::steady_clock::now();
-  const int status =
+  const run_result run =
       signal_capture("--video " + (out / "videos" / "film.mp4").string() +
                          " --size 32x18 --fps 1 --ffmpeg " + (out / "encoder").string(),
                      log, "115/115 frames", SIGINT);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const std::string text = text_of(log);
-  ASSERT_TRUE(WIFEXITED(status)) << text;
-  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT) << text;
+  ASSERT_FALSE(run.timed_out) << "the capture waited for the encoder: " << text;
+  EXPECT_EQ(run.status, 128 + SIGINT) << text;
   EXPECT_NE(text.find("interrupted by Interrupt while"), std::string::npos) << text;
-  EXPECT_LT(seconds, 15) << text;
+  const pid_t encoder = static_cast<pid_t>(std::atol(text_of(pid_file).c_str()));
+  ASSERT_GT(encoder, 0) << "the encoder never started";
+  // The encoder was stopped, not left running: it ends within a generous
+  // limit that only catches one left behind.
+  for (int i = 0; i < 600 && !process_ended(encoder); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(process_ended(encoder)) << "the encoder was left running";
+  if (!process_ended(encoder)) kill(encoder, SIGKILL);  // never leave it behind
   EXPECT_EQ(names_in(out / "videos"), std::vector<std::string>{});
   std::filesystem::remove_all(out);
 }
@@ -571,4 +580,63 @@ TEST(Capture, BenchmarkTimesEveryStepAndCountsTheMemory) {
       << run.output;
   EXPECT_NE(run.output.find("composite_layer 64 x 36"), std::string::npos);
   EXPECT_NE(run.output.find("atmosphere_layer 32 x 18"), std::string::npos);
+}
+
+// Run by the package's command (packaging/skyward-capture.sh), the tool is
+// started in the user's folder with SKYWARD_ASSET_DIR naming the folder of the
+// assets and SKYWARD_COMMAND its name: the stills go to the user's folder (by
+// default or named relative to it), a --ffmpeg path is the user's too, the
+// assets are read from their folder, and the help and every message speak of
+// the command, not of the build.
+TEST(Capture, AsAnInstalledCommandItWritesWhereTheUserIs) {
+  const std::filesystem::path assets = std::filesystem::current_path();
+  const std::string program = (assets / "demo-capture").string();
+  const std::filesystem::path user = scratch("installed");
+  const std::vector<env_change> env{{"SKYWARD_COMMAND", "skyward-capture"},
+                                    {"SKYWARD_ASSET_DIR", assets.c_str()}};
+  auto run = [&](const std::vector<std::string>& arguments) {
+    std::vector<std::string> command{program};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return run_process(command, user, env, 600);
+  };
+
+  const run_result help = run({"--help"});
+  EXPECT_EQ(help.status, 0) << help.output;
+  EXPECT_EQ(help.output.rfind("Usage: skyward-capture [options]\n", 0), 0u) << help.output;
+  EXPECT_NE(help.output.find("reads the film's asset files from " + assets.string()),
+            std::string::npos)
+      << help.output;
+  for (const char* build_words : {"demo-capture", "build folder"})
+    EXPECT_EQ(help.output.find(build_words), std::string::npos) << build_words;
+
+  const run_result bad = run({"--size", "10x"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.output.rfind("skyward-capture: ", 0), 0u) << bad.output;
+  EXPECT_NE(bad.output.find("(see skyward-capture --help)"), std::string::npos) << bad.output;
+
+  const std::string still = "still-003.000.png";
+  const bool left_in_assets = std::filesystem::exists(assets / still);
+  const run_result plain = run({"--at", "3", "--size", "64x36", "--fps", "10"});
+  EXPECT_EQ(plain.status, 0) << plain.output;
+  EXPECT_TRUE(std::filesystem::exists(user / still)) << plain.output;
+  EXPECT_EQ(std::filesystem::exists(assets / still), left_in_assets) << plain.output;
+  const run_result named = run({"--at", "3", "--size", "64x36", "--fps", "10", "--out", "stills"});
+  EXPECT_EQ(named.status, 0) << named.output;
+  EXPECT_TRUE(std::filesystem::exists(user / "stills" / still)) << named.output;
+
+  // An encoder named relative to the user's folder is the one run.
+  write_script(user / "encoder", "echo encoder-ran >&2\nexit 1\n");
+  const run_result video =
+      run({"--ffmpeg", "./encoder", "--video", "film.mp4", "--size", "32x18", "--fps", "1"});
+  EXPECT_EQ(video.status, 1) << video.output;
+  EXPECT_NE(video.output.find("encoder-ran"), std::string::npos) << video.output;
+  EXPECT_EQ(video.output.find("demo-capture"), std::string::npos) << video.output;
+
+  const std::vector<env_change> nowhere{{"SKYWARD_COMMAND", "skyward-capture"},
+                                        {"SKYWARD_ASSET_DIR", "/nonexistent-skyward-assets"}};
+  const run_result missing = run_process({program, "--at", "3"}, user, nowhere, 60);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.output,
+            "skyward-capture: cannot use /nonexistent-skyward-assets: No such file or directory\n");
+  std::filesystem::remove_all(user);
 }

@@ -32,17 +32,6 @@ std::string sparse_file(const std::string& name, off_t size) {
   return path;
 }
 
-std::string tga_header(int width, int height, int bits, int image_type) {
-  unsigned char header[18] = {};
-  header[2] = static_cast<unsigned char>(image_type);
-  header[12] = static_cast<unsigned char>(width & 255);
-  header[13] = static_cast<unsigned char>(width >> 8);
-  header[14] = static_cast<unsigned char>(height & 255);
-  header[15] = static_cast<unsigned char>(height >> 8);
-  header[16] = static_cast<unsigned char>(bits);
-  return std::string(reinterpret_cast<char*>(header), sizeof header);
-}
-
 // A run-length TGA of width x height grey RGBA pixels: five bytes for every
 // 128 pixels, so a small file declares a huge image.
 std::string rle_tga(int width, int height) {

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path fuzz_folder = fs::path(__FILE__).parent_path().parent_path() / "fuzz";
+const fs::path fuzz_folder = FUZZ_DIR;
 
 std::vector<fs::path> files_in(const fs::path& folder) {
   std::vector<fs::path> files;

@@ -167,19 +167,6 @@ TEST(LoadMesh, GreetingsLoaderFillsItsGlobal) {
 // ---------------------------------------------------------------------------
 // Textures.
 
-// An uncompressed true-colour TGA header of the given size and bits per
-// pixel; origin at the bottom left.
-std::string tga_header(int width, int height, int bits, int image_type = 2) {
-  unsigned char header[18] = {};
-  header[2] = static_cast<unsigned char>(image_type);
-  header[12] = static_cast<unsigned char>(width & 255);
-  header[13] = static_cast<unsigned char>(width >> 8);
-  header[14] = static_cast<unsigned char>(height & 255);
-  header[15] = static_cast<unsigned char>(height >> 8);
-  header[16] = static_cast<unsigned char>(bits);
-  return std::string(reinterpret_cast<char*>(header), sizeof header);
-}
-
 int texture_level_size(GLuint name, int level, GLenum which) {
   glBindTexture(GL_TEXTURE_2D, name);
   GLint size = 0;

@@ -89,3 +89,35 @@ run_result run_process(const std::vector<std::string>& arguments, const fs::path
 run_result run_command(const std::string& command_line) {
   return run_process({"/bin/sh", "-c", command_line}, fs::current_path(), {}, 900.0);
 }
+
+private_screen::private_screen(int width, int height) {
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) return;
+  server = fork();
+  if (server == 0) {
+    close(pipe_ends[0]);
+    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    const std::string fd = std::to_string(pipe_ends[1]);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
+           "tcp", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(pipe_ends[1]);
+  // The server writes its display number once it accepts connections.
+  char number[16] = {};
+  ssize_t got = 0;
+  for (ssize_t n; got < 15 && (n = read(pipe_ends[0], number + got, 15 - got)) > 0;) got += n;
+  close(pipe_ends[0]);
+  if (got > 0 && number[0] >= '0' && number[0] <= '9')
+    display = ":" + std::to_string(std::atoi(number));
+}
+
+private_screen::~private_screen() {
+  if (server > 0) {
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+  }
+}

@@ -34,3 +34,14 @@ run_result run_process(const std::vector<std::string>& arguments,
 
 // Runs a shell command line in the current folder (limit: 15 minutes).
 run_result run_command(const std::string& command_line);
+
+// A private Xvfb server with one screen of the given size, stopped when this
+// goes out of scope; `display` is empty when it could not start.
+struct private_screen {
+  pid_t server = -1;
+  std::string display;
+  private_screen(int width, int height);
+  ~private_screen();
+  private_screen(const private_screen&) = delete;
+  private_screen& operator=(const private_screen&) = delete;
+};

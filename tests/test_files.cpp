@@ -66,3 +66,14 @@ double psnr(const rgb_image& a, const rgb_image& b) {
   if (mse == 0) return std::numeric_limits<double>::infinity();
   return 10.0 * std::log10(255.0 * 255.0 / mse);
 }
+
+std::string tga_header(int width, int height, int bits, int image_type) {
+  unsigned char header[18] = {};
+  header[2] = static_cast<unsigned char>(image_type);
+  header[12] = static_cast<unsigned char>(width & 255);
+  header[13] = static_cast<unsigned char>(width >> 8);
+  header[14] = static_cast<unsigned char>(height & 255);
+  header[15] = static_cast<unsigned char>(height >> 8);
+  header[16] = static_cast<unsigned char>(bits);
+  return std::string(reinterpret_cast<char*>(header), sizeof header);
+}

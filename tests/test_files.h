@@ -1,6 +1,6 @@
 // test_files.h: what tests that write or compare files share, on every system:
-// a scratch folder, and one PNG reader with the peak signal-to-noise ratio
-// that compares two images.
+// a scratch folder, TGA headers for made-up images, and one PNG reader with the
+// peak signal-to-noise ratio that compares two images.
 #pragma once
 
 #include <filesystem>
@@ -12,6 +12,11 @@
 std::filesystem::path scratch_file(const std::string& name);
 // Writes the bytes to scratch_file(name) and returns its path.
 std::string write_file(const std::string& name, const std::string& bytes);
+
+// An 18-byte TGA header of the given size, bits per pixel and image type
+// (2: uncompressed true colour, 10: run-length true colour); origin at the
+// bottom left, no colour map, no identification field.
+std::string tga_header(int width, int height, int bits, int image_type = 2);
 
 // An 8-bit RGB image, top row first.
 struct rgb_image {

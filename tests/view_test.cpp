@@ -333,6 +333,50 @@ TEST(View, SizeAndRateAreRefusedAsDemoCaptureRefusesThem) {
   EXPECT_NE(help.output.find(view_keys_text), std::string::npos) << help.output;
 }
 
+// Run by the package's command (packaging/skyward-view.sh), the viewer is
+// started in the user's folder with SKYWARD_ASSET_DIR and SKYWARD_COMMAND set:
+// its help and messages speak of the command, and S saves into the folder it
+// was started in, not into the asset folder it reads from.
+TEST(View, AsAnInstalledCommandItSpeaksOfItselfAndSavesWhereTheUserIs) {
+  const fs::path assets = fs::current_path();
+  const fs::path user = scratch / "user";
+  fs::create_directories(user);
+  const std::vector<env_change> env{{"SKYWARD_COMMAND", "skyward-view"},
+                                    {"SKYWARD_ASSET_DIR", assets.c_str()}};
+  const std::string program = (assets / "demo-view").string();
+  const run_result help = run_process({program, "--help"}, user, env, 60);
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.output.rfind("Usage: skyward-view [options]\n", 0), 0u) << help.output;
+  EXPECT_NE(help.output.find(view_keys_text), std::string::npos) << help.output;
+  EXPECT_NE(help.output.find("reads the film's asset files from " + assets.string()),
+            std::string::npos)
+      << help.output;
+  for (const char* build_words : {"demo-view", "demo-capture", "build folder"})
+    EXPECT_EQ(help.output.find(build_words), std::string::npos) << build_words;
+  const run_result bad = run_process({program, "--fps", "0"}, user, env, 60);
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.output.rfind("skyward-view: ", 0), 0u) << bad.output;
+  EXPECT_NE(bad.output.find("(see skyward-view --help)"), std::string::npos) << bad.output;
+  const std::vector<env_change> nowhere{{"SKYWARD_COMMAND", "skyward-view"},
+                                        {"SKYWARD_ASSET_DIR", "/nonexistent-skyward-assets"}};
+  const run_result missing = run_process({program}, user, nowhere, 60);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.output,
+            "skyward-view: cannot use /nonexistent-skyward-assets: No such file or directory\n");
+
+  // The folder S saves into is the one the viewer was given.
+  view_state* view = viewer();
+  ASSERT_NE(view, nullptr);
+  const std::string before = view->options.folder;
+  view->options.folder = user.string();
+  const std::string saved = view_save(view);
+  view->options.folder = before;
+  ASSERT_FALSE(saved.empty());
+  EXPECT_EQ(fs::path(saved).parent_path(), user);
+  EXPECT_TRUE(fs::exists(saved)) << saved;
+  fs::remove_all(user);
+}
+
 TEST(View, EscapeQuits) {
   view_state* view = viewer();
   ASSERT_NE(view, nullptr);

@@ -1,8 +1,11 @@
 // shaders.cpp: building shaders from whole texts or from numbered pieces, and
-// linking programs. A compile or link failure prints the info log on stderr;
-// the name is returned all the same, as GL makes it.
+// linking programs. shader, stitch and program print the info log of a
+// failure on stderr and return the name all the same, as GL makes it;
+// build_shader and build_program hand the log back instead, for a program
+// that shows it (the viewer's live shaders).
 #include <cerrno>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "toolkit/pieces.h"
@@ -26,16 +29,35 @@ static const int most_pieces = 64;
 // The joining array shared by every call of stitch.
 static const char* joined[most_pieces];
 
-static void report_shader_log(GLuint name, GLenum type) {
-  GLint status = GL_FALSE;
-  glGetShaderiv(name, GL_COMPILE_STATUS, &status);
-  if (status == GL_TRUE) return;
+// Whether a shader compiled or a program linked (`status` names which), asked
+// through the matching pair of GL queries; when not, its info log goes into
+// *log.
+static bool built(GLuint name, GLenum status, PFNGLGETSHADERIVPROC get,
+                  PFNGLGETSHADERINFOLOGPROC get_log, std::string* log) {
+  GLint ok = GL_FALSE;
+  get(name, status, &ok);
+  if (ok == GL_TRUE) return true;
   GLint length = 0;
-  glGetShaderiv(name, GL_INFO_LOG_LENGTH, &length);
-  std::vector<char> log(length > 1 ? length : 1, '\0');
-  glGetShaderInfoLog(name, static_cast<GLsizei>(log.size()), nullptr, log.data());
+  get(name, GL_INFO_LOG_LENGTH, &length);
+  std::vector<char> text(length > 1 ? length : 1, '\0');
+  get_log(name, static_cast<GLsizei>(text.size()), nullptr, text.data());
+  *log = text.data();
+  return false;
+}
+
+static bool shader_compiled(GLuint name, std::string* log) {
+  return built(name, GL_COMPILE_STATUS, glGetShaderiv, glGetShaderInfoLog, log);
+}
+
+static bool program_linked(GLuint name, std::string* log) {
+  return built(name, GL_LINK_STATUS, glGetProgramiv, glGetProgramInfoLog, log);
+}
+
+static void report_shader_log(GLuint name, GLenum type) {
+  std::string log;
+  if (shader_compiled(name, &log)) return;
   std::fprintf(stderr, "%s: %s shader %u does not compile:\n%s\n", system_program_name(),
-               type == GL_VERTEX_SHADER ? "vertex" : "fragment", name, log.data());
+               type == GL_VERTEX_SHADER ? "vertex" : "fragment", name, log.c_str());
 }
 
 int shader(const char* source, GLenum type) {
@@ -74,15 +96,36 @@ int program(int first, int second, int third) {
   if (first != -1) glAttachShader(name, static_cast<GLuint>(first));
   glAttachShader(name, static_cast<GLuint>(third));
   gl_link_program(name);
-  GLint status = GL_FALSE;
-  glGetProgramiv(name, GL_LINK_STATUS, &status);
-  if (status != GL_TRUE) {
-    GLint length = 0;
-    glGetProgramiv(name, GL_INFO_LOG_LENGTH, &length);
-    std::vector<char> log(length > 1 ? length : 1, '\0');
-    glGetProgramInfoLog(name, static_cast<GLsizei>(log.size()), nullptr, log.data());
+  std::string log;
+  if (!program_linked(name, &log))
     std::fprintf(stderr, "%s: program %u does not link:\n%s\n", system_program_name(), name,
-                 log.data());
-  }
+                 log.c_str());
   return static_cast<int>(name);
+}
+
+GLuint build_shader(const char* source, GLenum type, std::string* log) {
+  const GLuint name = glCreateShader(type);
+  gl_shader_source(name, type, 1, &source);
+  glCompileShader(name);
+  if (shader_compiled(name, log)) return name;
+  glDeleteShader(name);
+  return 0;
+}
+
+GLuint build_program(GLuint vertex, GLuint fragment, std::string* log) {
+  const GLuint name = glCreateProgram();
+  if (vertex) glAttachShader(name, vertex);
+  glAttachShader(name, fragment);
+  gl_link_program(name);
+  if (program_linked(name, log)) return name;
+  glDeleteProgram(name);
+  return 0;
+}
+
+void delete_program_and_shaders(GLuint program) {
+  GLuint shaders[4];
+  GLsizei count = 0;
+  glGetAttachedShaders(program, 4, &count, shaders);
+  glDeleteProgram(program);
+  for (GLsizei i = 0; i < count; ++i) glDeleteShader(shaders[i]);
 }

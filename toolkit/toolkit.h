@@ -95,6 +95,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 // ---------------------------------------------------------------------------
@@ -353,6 +354,15 @@ int stitch(const unsigned char* index_list, GLenum type);
 // Links a program from the shaders, attached in the order second, first,
 // third; -1 marks an absent first or second shader. Not made current.
 int program(int first, int second, int third);
+// Compiles one source; returns the shader, or 0 (nothing left behind) with
+// the info log in *log.
+GLuint build_shader(const char* source, GLenum type, std::string* log);
+// Links a program from a vertex shader (0 for the fixed-function stage) and a
+// fragment shader, attached in that order; returns it, or 0 (the program
+// deleted, the shaders kept) with the info log in *log.
+GLuint build_program(GLuint vertex, GLuint fragment, std::string* log);
+// Deletes a program and the shaders attached to it.
+void delete_program_and_shaders(GLuint program);
 
 // ---------------------------------------------------------------------------
 // Render targets, projections, presentation (targets.cpp).

@@ -28,8 +28,9 @@
 #include <vector>
 
 #include "demo/cli_options.h"
+#include "demo/command.h"
 
-const char* const capture_program_name = "demo-capture";
+const char* capture_program_name = "demo-capture";
 
 namespace {
 
@@ -65,9 +66,7 @@ const char* const usage_text =
     "Stills are named still-SSS.mmm.png after their moments, so they sort in the order\n"
     "of the film. A video is written under a temporary name in the same folder and\n"
     "renamed when ffmpeg has finished it; it never replaces anything but a regular file.\n"
-    "A failed or interrupted capture leaves no file and no folder that it made.\n"
-    "Run it where the film's asset files are (the build folder). It needs an X display;\n"
-    "without one, run it under xvfb-run.\n";
+    "A failed or interrupted capture leaves no file and no folder that it made.\n";
 
 // --at: moments in seconds, comma-separated; the reason on failure.
 std::string parse_moments(const std::string& text, std::vector<double>* moments) {
@@ -86,8 +85,8 @@ std::string parse_moments(const std::string& text, std::vector<double>* moments)
 }
 
 [[noreturn]] void fail_usage(const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n(see demo-capture --help)\n", capture_program_name,
-               message.c_str());
+  std::fprintf(stderr, "%s: %s\n(see %s --help)\n", capture_program_name, message.c_str(),
+               capture_program_name);
   std::exit(2);
 }
 
@@ -126,7 +125,10 @@ capture_options parse_options(int argc, char** argv) {
     fail_usage(error.what());
   }
   if (help) {
-    std::fputs(usage_text, stdout);
+    // The name is the installed command's where the package runs it.
+    const std::string help = command_text(usage_text, "demo-capture") + asset_folder_text() +
+                             "It needs an X display; without one, run it under xvfb-run.\n";
+    std::fputs(help.c_str(), stdout);
     std::exit(standard_output_written() ? 0 : 1);
   }
   const int modes = !video.empty() + !png.empty() + benchmark;
@@ -236,8 +238,15 @@ int capture_stills(const capture_options& options) {
 int main(int argc, char** argv) {
   if (!system_open_standard_streams()) return 1;
   system_utf8_arguments(&argc, &argv);
+  capture_program_name = command_name(capture_program_name);
   try {
-    const capture_options options = parse_options(argc, argv);
+    capture_options options = parse_options(argc, argv);
+    // Run as an installed command: the paths given (and the default output
+    // folder) are the user's, then the assets are read from their folder. A
+    // bare --ffmpeg name is looked up on PATH and stays as it is.
+    std::vector<std::string*> paths{&options.out, &options.target};
+    if (options.ffmpeg.find('/') != std::string::npos) paths.push_back(&options.ffmpeg);
+    if (!enter_asset_folder(capture_program_name, paths)) return 1;
     int status = 0;
     switch (options.mode) {
       case MODE_VIDEO:

@@ -13,8 +13,9 @@
 
 #include "demo/film.h"
 
-// The program's name, at the start of every line it prints on stderr.
-extern const char* const capture_program_name;
+// The program's name, at the start of every line it prints on stderr: the
+// installed command's name where the package runs it (command.h).
+extern const char* capture_program_name;
 
 enum capture_mode { MODE_STILLS, MODE_VIDEO, MODE_PNG, MODE_BENCHMARK };
 

@@ -15,22 +15,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 
 #include "demo/cli_options.h"
+#include "demo/command.h"
 
-const char* const view_program_name = "demo-view";
+const char* view_program_name = "demo-view";
 
 const char* const view_keys_text =
-    "  Space          pause / resume (the film starts playing at 0 s)\n"
-    "  Right / Left   +1 s / -1 s; with Shift +10 s / -10 s\n"
-    "  Period / Comma one frame forward / back at the --fps rate, while paused\n"
-    "  Home / End     0 s / 115 s\n"
-    "  1 to 6         the final image, or the scene, atmosphere, flare, composite or\n"
-    "                 focus image (0 or 1: the final image again)\n"
-    "  T              overlay: film time, frame rate, GPU time of each step\n"
-    "  S              save the image shown as view-SSS.mmm.png in the current folder\n"
-    "  H              this help on screen\n"
-    "  Escape         quit (as does closing the window)\n";
+    "  Space            pause / resume (the film starts playing at 0 s)\n"
+    "  Right / Left     +1 s / -1 s; with Shift +10 s / -10 s\n"
+    "  Period / Comma   one frame forward / back at the --fps rate, while paused\n"
+    "  Home / End       0 s / 115 s\n"
+    "  1 to 6           the final image, or the scene, atmosphere, flare, composite\n"
+    "                   or focus image (0 or 1: the final image again)\n"
+    "  T                overlay: film time, frame rate, GPU time of each step\n"
+    "  S                save the image shown as view-SSS.mmm.png in the current folder\n"
+    "  H                this help on screen\n"
+    "  Escape           quit (as does closing the window)\n";
 
 namespace {
 
@@ -42,8 +44,8 @@ const char* const usage_text =
     "  --size WxH     window size in pixels to start with (default 1280x720); the film\n"
     "                 is drawn at the window's size, also after a resize\n"
     "  --fps N        rate at which the film's clock is stepped (default 60), as with\n"
-    "                 demo-capture --fps: the frame shown at t is the one demo-capture\n"
-    "                 --at t writes at that rate\n"
+    "                 the capture tool's --fps: the frame shown at t is the one it\n"
+    "                 writes with --at t at that rate\n"
     "  --shaders DIR  read the film's shaders from DIR (one file per program stage,\n"
     "                 NAME.vert and NAME.frag, written when missing) and rebuild a\n"
     "                 program when one of its files changes; a text that does not\n"
@@ -121,8 +123,10 @@ view_options view_parse_options(int argc, char** argv) {
     fail_usage(error.what());
   }
   if (help) {
-    std::fputs(usage_text, stdout);
-    std::fputs(view_keys_text, stdout);
+    // The name is the installed command's where the package runs it.
+    const std::string help =
+        command_text(usage_text, "demo-view") + view_keys_text + "\n" + asset_folder_text();
+    std::fputs(help.c_str(), stdout);
     std::exit(0);
   }
   return options;
@@ -219,9 +223,12 @@ void view_key(view_state* view, window_key key) {
 std::string view_save(view_state* view) {
   // The still is of the image shown, so draw it first if a key changed it.
   if (!view->film_drawn) draw_film(view);
-  char name[64];
-  std::snprintf(name, sizeof name, "view-%07.3f.png",
+  char file_name[64];
+  std::snprintf(file_name, sizeof file_name, "view-%07.3f.png",
                 static_cast<double>(view->frame) / view->options.fps);
+  const std::string path =
+      (std::filesystem::path(view->options.folder) / file_name).lexically_normal().string();
+  const char* const name = path.c_str();
   if (!film_write_png(name, view_image(view))) {
     std::fprintf(stderr, "%s: cannot write %s\n", view_program_name, name);
     view->message = std::string("cannot write ") + name;

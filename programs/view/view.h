@@ -21,13 +21,14 @@
 #include "demo/film.h"
 
 // The program's name, at the start of every line it prints.
-extern const char* const view_program_name;
+extern const char* view_program_name;
 
 struct view_options {
   int width = 1280;
   int height = 720;
-  double fps = 60;      // the rate the clock is stepped at, as demo-capture --fps
-  std::string shaders;  // the shader folder; empty: the built-in texts
+  double fps = 60;           // the rate the clock is stepped at, as demo-capture --fps
+  std::string shaders;       // the shader folder; empty: the built-in texts
+  std::string folder = ".";  // the folder S saves stills into
 };
 
 // One stage file of the shader folder and what was last seen of it.

@@ -3,13 +3,18 @@
 #include <cstdio>
 #include <exception>
 
+#include "demo/command.h"
 #include "programs/view/view.h"
 
 int main(int argc, char** argv) {
   if (!system_open_standard_streams()) return 1;
   system_utf8_arguments(&argc, &argv);
+  view_program_name = command_name(view_program_name);
   try {
-    const view_options options = view_parse_options(argc, argv);
+    view_options options = view_parse_options(argc, argv);
+    // Run as an installed command: the shader folder and the folder stills are
+    // saved into are the user's, then the assets are read from their folder.
+    if (!enter_asset_folder(view_program_name, {&options.shaders, &options.folder})) return 1;
     static view_state view;
     if (!view_open(&view, options)) return 1;
     while (view_frame(&view)) {

@@ -53,36 +53,6 @@ std::string read_shader(const std::string& path, std::string* text) {
   return "";
 }
 
-std::string shader_log(GLuint name) {
-  GLint length = 0;
-  glGetShaderiv(name, GL_INFO_LOG_LENGTH, &length);
-  std::vector<char> log(length > 1 ? length : 1, '\0');
-  glGetShaderInfoLog(name, static_cast<GLsizei>(log.size()), nullptr, log.data());
-  return log.data();
-}
-
-// Compiles one stage; 0 and the log in *log when it does not compile.
-GLuint compile(const std::string& text, GLenum type, std::string* log) {
-  const GLuint name = glCreateShader(type);
-  const char* source = text.c_str();
-  glShaderSource(name, 1, &source, nullptr);
-  glCompileShader(name);
-  GLint status = GL_FALSE;
-  glGetShaderiv(name, GL_COMPILE_STATUS, &status);
-  if (status == GL_TRUE) return name;
-  *log = shader_log(name);
-  glDeleteShader(name);
-  return 0;
-}
-
-void delete_program(GLuint program) {
-  GLuint shaders[4];
-  GLsizei count = 0;
-  glGetAttachedShaders(program, 4, &count, shaders);
-  glDeleteProgram(program);
-  for (GLsizei i = 0; i < count; ++i) glDeleteShader(shaders[i]);
-}
-
 const view_stage_file* stage_of(const view_shaders* shaders, int program, bool vertex) {
   for (const view_stage_file& file : shaders->files)
     if (file.program == program && file.vertex == vertex) return &file;
@@ -102,32 +72,23 @@ std::string rebuild(view_shaders* shaders, int index) {
     if (!problem.empty()) return "cannot use " + files[i]->path + ": " + problem + "\n";
   }
   std::string log;
-  const GLuint fragment = compile(texts[0], GL_FRAGMENT_SHADER, &log);
+  const GLuint fragment = build_shader(texts[0].c_str(), GL_FRAGMENT_SHADER, &log);
   if (!fragment) return files[0]->path + " does not compile:\n" + log;
   GLuint vertex = 0;
   if (files[1]) {
-    vertex = compile(texts[1], GL_VERTEX_SHADER, &log);
+    vertex = build_shader(texts[1].c_str(), GL_VERTEX_SHADER, &log);
     if (!vertex) {
       glDeleteShader(fragment);
       return files[1]->path + " does not compile:\n" + log;
     }
   }
-  // Attached as program() attaches them: the vertex stage, then the fragment stage.
-  const GLuint program = glCreateProgram();
-  if (vertex) glAttachShader(program, vertex);
-  glAttachShader(program, fragment);
-  glLinkProgram(program);
-  GLint status = GL_FALSE;
-  glGetProgramiv(program, GL_LINK_STATUS, &status);
-  if (status != GL_TRUE) {
-    GLint length = 0;
-    glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
-    std::vector<char> text(length > 1 ? length : 1, '\0');
-    glGetProgramInfoLog(program, static_cast<GLsizei>(text.size()), nullptr, text.data());
-    delete_program(program);
-    return std::string(entry.name) + " does not link:\n" + text.data();
+  const GLuint program = build_program(vertex, fragment, &log);
+  if (!program) {
+    glDeleteShader(fragment);
+    if (vertex) glDeleteShader(vertex);
+    return std::string(entry.name) + " does not link:\n" + log;
   }
-  delete_program(static_cast<GLuint>(*entry.handle));
+  delete_program_and_shaders(static_cast<GLuint>(*entry.handle));
   *entry.handle = static_cast<int>(program);
   return "";
 }

@@ -131,7 +131,8 @@ image make_rock_normal_map(int size);
 // ---------------------------------------------------------------------------
 // The program's icon (icon.cpp).
 
-// The sizes in pixels the icon is written at: those of the desktop's icon themes.
+// The sizes in pixels the icon is written at: those of the desktop's icon themes (the build's
+// film_icon_sizes names the same files).
 constexpr int ICON_SIZES[] = {16, 22, 24, 32, 48, 64, 128, 256};
 // The icon at size x size pixels, RGBA: the ship (its model and baked colour texture, as
 // make_spaceship makes them) over the film's sky on a rounded square, transparent around it.
