@@ -73,19 +73,7 @@ const char* system_program_name() {
   return name;
 }
 
-// The console's output code page before the program set it to UTF-8.
-static UINT console_code_page = 0;
-
-static void restore_console_code_page() {
-  SetConsoleOutputCP(console_code_page);
-}
-
 int system_open_standard_streams() {
-  // What the programs print is UTF-8 (file names): a console shows it so
-  // while they run, and gets its own code page back at the end.
-  console_code_page = GetConsoleOutputCP();
-  if (console_code_page && console_code_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
-    std::atexit(restore_console_code_page);
   // A windowed program has no console: its C streams then have no file
   // behind them. Each such stream gets the null device, so that writing to it
   // is harmless.
