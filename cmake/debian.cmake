@@ -36,7 +36,7 @@ set(appstream_id ${reversed_domain}.film)
 # The commands, and for each a copy that runs the program of this build
 # folder, from which help2man takes the manual page (the help names the
 # installed folders all the same).
-set(commands skyward skyward-capture)
+set(commands skyward skyward-capture skyward-farm)
 if(TARGET demo-view)
   list(APPEND commands skyward-view)
 endif()
@@ -48,9 +48,17 @@ endif()
 set(skyward_summary "play the skyward film full screen")
 set(skyward-capture_summary "render stills, videos and benchmarks of the skyward film")
 set(skyward-view_summary "view the skyward film in a window, pause, seek and step")
+set(skyward-farm_summary "render the skyward film to one video on many cores or machines")
 set(skyward_program demo1080)
 set(skyward-capture_program demo-capture)
 set(skyward-view_program demo-view)
+set(skyward-farm_program demo-capture)
+# The farm's script runs beside the programs; a copy in the build folder
+# serves its manual page.
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/farm-capture.sh
+  DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/skyward)
+configure_file(${PROJECT_SOURCE_DIR}/scripts/farm-capture.sh ${CMAKE_BINARY_DIR}/farm-capture.sh
+  COPYONLY)
 set(manual_pages)
 foreach(command IN LISTS commands)
   file(READ ${debian_files}/${command}.sh text)
@@ -121,10 +129,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # /usr/bin, and graphics is the section of programs that show and make images.
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ffmpeg)
+# skyward-farm runs its ranges through GNU parallel and brings them back with rsync.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "parallel, rsync, openssh-client")
 # As in packaging/debian/changelog: the authors, at a reserved domain.
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The skyward authors <skyward@skyward.invalid>")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A 115-second flight of a spaceship over procedurally generated
 terrain under a procedurally generated sky, computed frame by frame with
 OpenGL. skyward plays it full screen; skyward-view plays it in a window with
 keys to pause, seek and step; skyward-capture renders stills, videos (with
-ffmpeg) and benchmarks.")
+ffmpeg) and benchmarks; skyward-farm renders a video on many cores or
+machines at once (with GNU parallel).")

@@ -51,7 +51,7 @@ mkdir -p "$user"
 cd "$user"
 
 # Manual pages: `man` finds and formats one for each command.
-for command in skyward skyward-capture skyward-view; do
+for command in skyward skyward-capture skyward-view skyward-farm; do
   page=$(MANWIDTH=80 man "$command" 2>&1) || fail "man $command: $page"
   if ! grep -q "^NAME" <<<"$page" || ! grep -Eq "^ +$command +- " <<<"$page"; then
     fail "man $command shows no page of its own"
@@ -83,7 +83,10 @@ for command in skyward skyward-capture skyward-view; do
     fail "$command --help speaks of the build"
   fi
 done
-echo "deb-check: skyward, skyward-capture and skyward-view --help name themselves"
+# The farm names itself too (its help may name a build folder: it can run one).
+[[ $(skyward-farm --help | head -n 1) == "Usage: skyward-farm "* ]] ||
+  fail "skyward-farm --help does not start with its own usage"
+echo "deb-check: skyward, skyward-capture, skyward-view and skyward-farm --help name themselves"
 
 # The film's 720 menu entry, played as the menu runs it.
 exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/skyward-720.desktop)

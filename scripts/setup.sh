@@ -15,6 +15,9 @@ packages=(
   libgtest-dev libbenchmark-dev libcli11-dev
   xvfb xauth xdotool x11-utils
   ffmpeg
+  # The capture farm: GNU parallel (rsync brings ranges back from hosts), and
+  # an ssh server and client for its check through a loopback host.
+  parallel rsync openssh-client openssh-server
 )
 for flag in "$@"; do
   case $flag in

@@ -26,22 +26,6 @@ std::string lower(std::string text) {
   return text;
 }
 
-std::string shader_log(GLuint name) {
-  GLint length = 0;
-  glGetShaderiv(name, GL_INFO_LOG_LENGTH, &length);
-  std::string log(length > 1 ? length : 1, '\0');
-  glGetShaderInfoLog(name, static_cast<GLsizei>(log.size()), nullptr, &log[0]);
-  return log.c_str();
-}
-
-std::string program_log(GLuint name) {
-  GLint length = 0;
-  glGetProgramiv(name, GL_INFO_LOG_LENGTH, &length);
-  std::string log(length > 1 ? length : 1, '\0');
-  glGetProgramInfoLog(name, static_cast<GLsizei>(log.size()), nullptr, &log[0]);
-  return log.c_str();
-}
-
 struct program_parts {
   GLuint vertex = 0;
   GLuint fragment = 0;
@@ -107,16 +91,18 @@ TEST_F(effects, EveryStageCompilesAndLinksWithoutWarnings) {
     const GLuint name = static_cast<GLuint>(*entry.handle);
     GLint linked = GL_FALSE;
     glGetProgramiv(name, GL_LINK_STATUS, &linked);
-    EXPECT_EQ(GL_TRUE, linked) << program_log(name);
-    EXPECT_EQ(std::string::npos, lower(program_log(name)).find("warning")) << program_log(name);
-    EXPECT_EQ(std::string::npos, lower(program_log(name)).find("error")) << program_log(name);
+    EXPECT_EQ(GL_TRUE, linked) << program_info_log(name);
+    EXPECT_EQ(std::string::npos, lower(program_info_log(name)).find("warning"))
+        << program_info_log(name);
+    EXPECT_EQ(std::string::npos, lower(program_info_log(name)).find("error"))
+        << program_info_log(name);
     const program_parts parts = parts_of(*entry.handle);
     for (GLuint stage : {parts.vertex, parts.fragment}) {
       if (!stage) continue;
       GLint compiled = GL_FALSE;
       glGetShaderiv(stage, GL_COMPILE_STATUS, &compiled);
-      EXPECT_EQ(GL_TRUE, compiled) << shader_log(stage);
-      const std::string log = lower(shader_log(stage));
+      EXPECT_EQ(GL_TRUE, compiled) << shader_info_log(stage);
+      const std::string log = lower(shader_info_log(stage));
       EXPECT_EQ(std::string::npos, log.find("warning")) << log;
       EXPECT_EQ(std::string::npos, log.find("error")) << log;
     }

@@ -141,6 +141,19 @@ class passes : public testing::Test {
   static void SetUpTestSuite() {
     if (post_processing == -1) create_programs();
   }
+  // The composite's three inputs and its target: a scene of w x h (made
+  // current) and the cloud and flare layers at half its size.
+  struct composite_targets {
+    layer_record* clouds;
+    layer_record* flare;
+    layer_record* target;
+  };
+  composite_targets use_composite(int w, int h) {
+    use_scene(static_cast<unsigned>(w), static_cast<unsigned>(h));
+    const unsigned half_w = static_cast<unsigned>(w >> 1), half_h = static_cast<unsigned>(h >> 1);
+    return {input_layer(half_w, half_h), input_layer(half_w, half_h),
+            layer(static_cast<unsigned>(w), static_cast<unsigned>(h))};
+  }
   void use_scene(unsigned width, unsigned height) {
     saved_scene = P4E6JEEC;
     scene = accumulator(width, height);
@@ -463,10 +476,7 @@ composite_inputs make_composite_inputs(accumulator_record* scene, layer_record* 
 TEST_F(passes, CompositeLaysTheSceneOverFoggedCloudySkyWithVignetteAndFades) {
   // Odd sizes put a pixel centre exactly at the image centre.
   const int w = 15, h = 15;
-  use_scene(w, h);
-  layer_record* clouds = input_layer(w >> 1, h >> 1);
-  layer_record* flare = input_layer(w >> 1, h >> 1);
-  layer_record* target = layer(w, h);
+  const auto [clouds, flare, target] = use_composite(w, h);
   const composite_inputs in = make_composite_inputs(scene, clouds, flare, 11);
 
   for (float time : {0.0f, 2.5f, 5.0f, 50.0f, 106.0f, 108.5f, 111.0f, 114.0f}) {
@@ -496,10 +506,7 @@ TEST_F(passes, CompositeLaysTheSceneOverFoggedCloudySkyWithVignetteAndFades) {
 
 TEST_F(passes, CompositeVignetteSparesTheCentreAndHalvesTheCorners) {
   const int w = 15, h = 15;
-  use_scene(w, h);
-  layer_record* clouds = input_layer(w >> 1, h >> 1);
-  layer_record* flare = input_layer(w >> 1, h >> 1);
-  layer_record* target = layer(w, h);
+  const auto [clouds, flare, target] = use_composite(w, h);
   // A uniform grey opaque scene close to the eye: the image is nearly the
   // scene itself, so the vignette shows directly.
   std::vector<float> colour(static_cast<size_t>(w) * h * 4, 0.5f);
@@ -552,10 +559,7 @@ TEST_F(passes, CompositeUpperEdgeOfBareSkyLosesRedAndGreen) {
 
 TEST_F(passes, CompositeLineJitterShiftsWholeRowsWithinTheNoiseAmount) {
   const int w = 32, h = 8;
-  use_scene(w, h);
-  layer_record* clouds = input_layer(w >> 1, h >> 1);
-  layer_record* flare = input_layer(w >> 1, h >> 1);
-  layer_record* target = layer(w, h);
+  const auto [clouds, flare, target] = use_composite(w, h);
   // Opaque near objects whose colour ramps across the image, so that a shift
   // of the row shows in every pixel.
   std::vector<float> colour(static_cast<size_t>(w) * h * 4), z(static_cast<size_t>(w) * h, 0.0f);
@@ -611,10 +615,7 @@ TEST_F(passes, CompositeLineJitterShiftsWholeRowsWithinTheNoiseAmount) {
 
 TEST_F(passes, CompositeBindsItsFourInputsAndLeavesUnitThreeEmpty) {
   const int w = 8, h = 8;
-  use_scene(w, h);
-  layer_record* clouds = input_layer(w >> 1, h >> 1);
-  layer_record* flare = input_layer(w >> 1, h >> 1);
-  layer_record* target = layer(w, h);
+  const auto [clouds, flare, target] = use_composite(w, h);
   glUseProgram(radial_blur);
   glBindFramebuffer(GL_FRAMEBUFFER, clouds->framebuffer);
   post_process(clouds, flare, target, 0.0f);

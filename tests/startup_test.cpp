@@ -115,6 +115,22 @@ bool screen_shows_a_picture(const std::string& display) {
   return !picture.empty() && sum >= 8.0 * picture.size();
 }
 
+// Watches a screen for the film: looks once a second until its picture shows,
+// however slowly a loaded machine gets there.
+struct film_lookout {
+  std::string display;
+  double next_look = 1.0;
+  bool seen = false;
+  // Whether the film has shown by `seconds` into the run.
+  bool showing(double seconds) {
+    if (!seen && seconds > next_look) {
+      next_look = seconds + 1.0;
+      seen = screen_shows_a_picture(display);
+    }
+    return seen;
+  }
+};
+
 // Runs demo720 in `folder` with no display: it must end with status 1 and
 // one line, which is returned ("" after a failed expectation). The limit only
 // catches a hang.
@@ -255,21 +271,18 @@ TEST(StartupFaults, AWindowClosedByTheSystemEndsTheFilmCleanly) {
   ASSERT_FALSE(screen.display.empty()) << "cannot start Xvfb";
   // Once the film shows, the close request comes once, as a window manager
   // would send it. The limit only catches a hang.
-  bool film_seen = false, asked = false;
-  double next_look = 1.0, asked_at = 0.0;
+  film_lookout film{screen.display};
+  bool asked = false;
+  double asked_at = 0.0;
   const player_run result =
       run_program("demo720", build_folder, {{"DISPLAY", screen.display.c_str()}}, 300.0,
                   [&](pid_t pid, double seconds) {
-                    if (!film_seen && seconds > next_look) {
-                      next_look = seconds + 1.0;
-                      film_seen = screen_shows_a_picture(screen.display);
-                    }
-                    if (film_seen && !asked) {
+                    if (film.showing(seconds) && !asked) {
                       asked = request_close(screen.display, pid);
                       asked_at = seconds;
                     }
                   });
-  EXPECT_TRUE(film_seen) << "the film never showed";
+  EXPECT_TRUE(film.seen) << "the film never showed";
   EXPECT_TRUE(asked) << "no window of demo720 was found";
   EXPECT_FALSE(result.timed_out) << "still running " << 300.0 - asked_at << " s after the request";
   EXPECT_EQ(result.status, 0) << result.output;
@@ -519,28 +532,25 @@ TEST(FullScreen, ThePointerIsHiddenAndOneShortTapOfEscapeEndsTheFilm) {
   ASSERT_EQ(pointer_visible(screen.display), 1) << "the bare screen shows no pointer to hide";
   const std::string xdotool = "DISPLAY=" + screen.display + " xdotool ";
   int pointer = -1;
-  bool film_seen = false, tapped = false;
-  double next_look = 1.0, tapped_at = 0.0;
-  // The limits only catch a hang: the film is looked for once a second until
-  // its picture shows, however slowly a loaded machine gets there.
+  film_lookout film{screen.display};
+  bool tapped = false;
+  double tapped_at = 0.0;
+  // The limit only catches a hang.
   const player_run result =
       run_program("demo720", build_folder, {{"DISPLAY", screen.display.c_str()}}, 300.0,
                   [&](pid_t, double seconds) {
-                    if (!film_seen && seconds > next_look) {
-                      next_look = seconds + 1.0;
-                      film_seen = screen_shows_a_picture(screen.display);
-                      if (film_seen) pointer = pointer_visible(screen.display);
-                    }
+                    if (pointer == -1 && film.showing(seconds))
+                      pointer = pointer_visible(screen.display);
                     // Over the film: one tap of 50 ms, well inside a frame of the
                     // software renderer.
-                    if (film_seen && !tapped) {
+                    if (film.seen && !tapped) {
                       tapped = std::system((xdotool + "keydown Escape").c_str()) == 0;
                       std::this_thread::sleep_for(std::chrono::milliseconds(50));
                       tapped = std::system((xdotool + "keyup Escape").c_str()) == 0 && tapped;
                       tapped_at = seconds;
                     }
                   });
-  ASSERT_TRUE(film_seen) << "the film never showed: " << result.output;
+  ASSERT_TRUE(film.seen) << "the film never showed: " << result.output;
   EXPECT_EQ(pointer, 0) << "the pointer shows over the full-screen window";
   EXPECT_TRUE(tapped) << "xdotool failed";
   EXPECT_FALSE(result.timed_out) << "still playing " << 300.0 - tapped_at << " s after the tap";

@@ -29,28 +29,39 @@ static const int most_pieces = 64;
 // The joining array shared by every call of stitch.
 static const char* joined[most_pieces];
 
-// Whether a shader compiled or a program linked (`status` names which), asked
-// through the matching pair of GL queries; when not, its info log goes into
-// *log.
-static bool built(GLuint name, GLenum status, PFNGLGETSHADERIVPROC get,
-                  PFNGLGETSHADERINFOLOGPROC get_log, std::string* log) {
-  GLint ok = GL_FALSE;
-  get(name, status, &ok);
-  if (ok == GL_TRUE) return true;
+// The info log of a shader or a program, through the matching pair of GL
+// queries.
+static std::string info_log(GLuint name, PFNGLGETSHADERIVPROC get,
+                            PFNGLGETSHADERINFOLOGPROC get_log) {
   GLint length = 0;
   get(name, GL_INFO_LOG_LENGTH, &length);
   std::vector<char> text(length > 1 ? length : 1, '\0');
   get_log(name, static_cast<GLsizei>(text.size()), nullptr, text.data());
-  *log = text.data();
-  return false;
+  return text.data();
 }
 
+std::string shader_info_log(GLuint shader) {
+  return info_log(shader, glGetShaderiv, glGetShaderInfoLog);
+}
+
+std::string program_info_log(GLuint program) {
+  return info_log(program, glGetProgramiv, glGetProgramInfoLog);
+}
+
+// Whether the shader compiled; when not, its info log goes into *log.
 static bool shader_compiled(GLuint name, std::string* log) {
-  return built(name, GL_COMPILE_STATUS, glGetShaderiv, glGetShaderInfoLog, log);
+  GLint ok = GL_FALSE;
+  glGetShaderiv(name, GL_COMPILE_STATUS, &ok);
+  if (ok != GL_TRUE) *log = shader_info_log(name);
+  return ok == GL_TRUE;
 }
 
+// Whether the program linked; when not, its info log goes into *log.
 static bool program_linked(GLuint name, std::string* log) {
-  return built(name, GL_LINK_STATUS, glGetProgramiv, glGetProgramInfoLog, log);
+  GLint ok = GL_FALSE;
+  glGetProgramiv(name, GL_LINK_STATUS, &ok);
+  if (ok != GL_TRUE) *log = program_info_log(name);
+  return ok == GL_TRUE;
 }
 
 static void report_shader_log(GLuint name, GLenum type) {

@@ -361,6 +361,9 @@ GLuint build_shader(const char* source, GLenum type, std::string* log);
 // fragment shader, attached in that order; returns it, or 0 (the program
 // deleted, the shaders kept) with the info log in *log.
 GLuint build_program(GLuint vertex, GLuint fragment, std::string* log);
+// The info log of a shader or of a program ("" when it has none).
+std::string shader_info_log(GLuint shader);
+std::string program_info_log(GLuint program);
 // Deletes a program and the shaders attached to it.
 void delete_program_and_shaders(GLuint program);
 

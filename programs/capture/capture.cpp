@@ -42,10 +42,18 @@ const char* const usage_text =
     "  --at T1,T2,...   moments to capture as stills, in seconds from the start of the film\n"
     "                   (0 to 115; default 3,13,30,58,70)\n"
     "  --video FILE     render every frame of the film (fades included, 115 s) and encode\n"
-    "                   it with ffmpeg: H.264, yuv420p, crf 18; the container follows the\n"
+    "                   it with ffmpeg: H.264, yuv420p, crf 18, no B-frames, closed groups\n"
+    "                   of pictures (as for --frames); the container follows the\n"
     "                   file's extension (.mp4 if none). Needs an even width and height\n"
     "  --png DIR        render every frame of the film to DIR/frame-000001.png, ...;\n"
     "                   DIR must not hold frame-*.png files of an earlier run\n"
+    "  --frames A-B     with --video or --png: render only frames A to B (counted from 1)\n"
+    "                   of the whole film at --fps, each exactly as in the whole film\n"
+    "                   (the script is stepped to frame A without drawing). PNG frames\n"
+    "                   keep their whole-film names, and DIR may hold other frames; a\n"
+    "                   video of a range starts with a key frame and joins the videos of\n"
+    "                   the ranges around it without re-encoding (ffmpeg's concat\n"
+    "                   demuxer with -c copy)\n"
     "  --benchmark      time the start-up steps and each pass of the frame at a few\n"
     "                   moments (GPU timer queries), and report the memory held\n"
     "  --size WxH       image size in pixels (default 1920x1080 for --video and --png,\n"
@@ -67,6 +75,24 @@ const char* const usage_text =
     "of the film. A video is written under a temporary name in the same folder and\n"
     "renamed when ffmpeg has finished it; it never replaces anything but a regular file.\n"
     "A failed or interrupted capture leaves no file and no folder that it made.\n";
+
+// --frames: "A-B", two frame numbers from 1; the reason on failure. Whether
+// they lie in the film is checked once the rate is known.
+std::string parse_frames(const std::string& text, long* first, long* last) {
+  const size_t dash = text.find('-');
+  const std::string reason = "'" + text + "' is not a range of frames A-B (such as 1-600)";
+  if (dash == std::string::npos) return reason;
+  const std::string from = text.substr(0, dash), to = text.substr(dash + 1);
+  for (const std::string& number : {from, to})
+    if (number.empty() || number.size() > 9 ||
+        number.find_first_not_of("0123456789") != std::string::npos)
+      return reason;
+  *first = std::stol(from);
+  *last = std::stol(to);
+  if (*first < 1) return "frames are counted from 1, not from " + from;
+  if (*first > *last) return "the range " + text + " ends before it starts";
+  return "";
+}
 
 // --at: moments in seconds, comma-separated; the reason on failure.
 std::string parse_moments(const std::string& text, std::vector<double>* moments) {
@@ -119,6 +145,13 @@ capture_options parse_options(int argc, char** argv) {
   app.add_option("--video", video)->check(named);
   app.add_option("--png", png)->check(named);
   app.add_option("--ffmpeg", options.ffmpeg);
+  std::string frames;
+  app.add_option("--frames", frames)
+      ->check(CLI::Validator(
+          [&options](std::string& value) {
+            return parse_frames(value, &options.first_frame, &options.last_frame);
+          },
+          "A-B"));
   try {
     app.parse(argc, argv);
   } catch (const std::exception& error) {  // CLI::ParseError and its kin
@@ -141,6 +174,13 @@ capture_options parse_options(int argc, char** argv) {
   options.target = !video.empty() ? video : png;
   options.overlap = !no_overlap;
   const bool whole_film = options.mode == MODE_VIDEO || options.mode == MODE_PNG;
+  if (!frames.empty() && !whole_film) fail_usage("--frames needs --video or --png");
+  const long frame_count = film_frame_count(options.fps);
+  char fps_text[32];
+  std::snprintf(fps_text, sizeof fps_text, "%g", options.fps);
+  if (!frames.empty() && options.last_frame > frame_count)
+    fail_usage("the range " + frames + " goes past the film's last frame, " +
+               std::to_string(frame_count) + " at --fps " + fps_text);
   if (options.width == 0) {
     options.width = whole_film ? 1920 : 1280;
     options.height = whole_film ? 1080 : 720;

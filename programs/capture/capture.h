@@ -30,6 +30,10 @@ struct capture_options {
   std::string target;           // the video file or the PNG folder
   std::string ffmpeg = "ffmpeg";
   bool overlap = true;
+  // --frames A-B: the frames of the whole-film capture that are rendered,
+  // first to last (frame k at k / fps s); 0 and 0 for the whole film.
+  long first_frame = 0;
+  long last_frame = 0;
 };
 
 // Starts the film in a hidden window of the options' size (film_start);
@@ -49,7 +53,8 @@ bool standard_output_written();
 // Seconds of a steady clock.
 double seconds_now();
 
-// --video and --png: every frame of the film. Returns the exit status.
+// --video and --png: every frame of the film, or those of --frames. Returns
+// the exit status.
 int capture_film(const capture_options& options);
 // --benchmark. Returns the exit status.
 int run_benchmark(const capture_options& options);
@@ -58,6 +63,14 @@ int run_benchmark(const capture_options& options);
 // hidden name in the same folder with the same extension, marked with `tag`,
 // no longer than the longest legal file name (capture_output.cpp).
 std::string temporary_video_name(const std::string& target, const std::string& tag);
+
+// The encoder's settings that let the videos of neighbouring ranges of
+// frames (--frames) join by stream copy, used for every video so that a
+// whole-film video is encoded as a single range would be: no B-frames (each
+// packet's decoding time is its presentation time, whatever the range's
+// length), closed groups of pictures (no frame refers across a key frame).
+// Every video starts with a key frame, its clock at 0, at the rate -r gives.
+std::vector<std::string> join_encoder_arguments();
 
 // The ffmpeg child and the files it writes (capture_encoder.cpp).
 struct encoder {
@@ -77,9 +90,10 @@ struct encoder {
 // (capture_output.cpp).
 bool prepare_video(const capture_options& options, encoder* child);
 // Before anything is rendered for --png: makes the folder, refuses one that
-// holds frame-*.png files (an earlier run's), and shows that a file can be
-// made there; false with a line on stderr.
-bool prepare_frame_folder(const std::string& folder);
+// holds frame-*.png files (an earlier run's; for a range of frames, only
+// files of that range count), and shows that a file can be made there by
+// making the first frame's; false with a line on stderr.
+bool prepare_frame_folder(const std::string& folder, long first, long last, bool whole_film);
 // Just before the rename: false with a line on stderr if something other than
 // a regular file has taken the video's place.
 bool video_may_replace(const encoder& child);

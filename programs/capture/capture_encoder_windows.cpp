@@ -110,6 +110,7 @@ bool start_encoder(const capture_options& options, encoder* child) {
       "rawvideo",     "-pix_fmt",     "rgb24",     "-s",      size,      "-framerate", rate,
       "-i",           "pipe:0",       "-c:v",      "libx264", "-preset", "medium",     "-crf",
       "18",           "-pix_fmt",     "yuv420p",   "-r",      rate};
+  for (const std::string& argument : join_encoder_arguments()) arguments.push_back(argument);
   if (path.extension().empty()) {
     arguments.push_back("-f");
     arguments.push_back("mp4");

@@ -1,5 +1,6 @@
 // capture_film.cpp: demo-capture's --video and --png: every frame of the
-// film, read back through a ring of two pixel buffers while the next frame
+// film (or the range of --frames, the script stepped to its first frame
+// without drawing), read back through a ring of two pixel buffers while the next frame
 // is drawn, handed to the encoder (capture_encoder.cpp) or written as
 // numbered PNG files, with a progress line.
 #include <algorithm>
@@ -169,7 +170,14 @@ int capture_film(const capture_options& options) {
   // (remove_what_was_made).
   encoder child;
   catch_stop_signals();
-  if (options.mode == MODE_PNG && !prepare_frame_folder(options.target)) return 1;
+  // The frames rendered: the whole film, or a range of it numbered as in the
+  // whole film, so that ranges rendered apart add up to the whole.
+  const bool whole_film = options.first_frame == 0;
+  const long first = whole_film ? 1 : options.first_frame;
+  const long last = whole_film ? film_frame_count(options.fps) : options.last_frame;
+  const long total = last - first + 1;
+  if (options.mode == MODE_PNG && !prepare_frame_folder(options.target, first, last, whole_film))
+    return 1;
   if (options.mode == MODE_VIDEO && !prepare_video(options, &child)) return 1;
   film_layers layers{};
   if (!start_film(options, &layers)) return 1;
@@ -185,13 +193,15 @@ int capture_film(const capture_options& options) {
   script_state script;
   script_reset(&script);
   clock_start(0.0);
-  const long total = film_frame_count(options.fps);
+  // The script's state at the first frame, exactly as drawing the frames
+  // before it would leave it; the clock is set to the first frame.
+  film_step_to(&script, 0, first, options.fps);
   const double start = seconds_now();
   double last_report = -1;
   double read_seconds = 0;  // read-back: starting reads and waiting for them
   bool ok = true;
-  for (long frame = 1; frame <= total && ok; ++frame) {
-    clock_tick(static_cast<double>(frame) / options.fps);
+  for (long frame = first; frame <= last && ok; ++frame) {
+    if (frame > first) clock_tick(static_cast<double>(frame) / options.fps);
     film_frame(&layers, &script);
     const int slot = static_cast<int>(frame & 1);
     double t = seconds_now();
@@ -199,7 +209,7 @@ int capture_film(const capture_options& options) {
     // With overlap, the frame to hand over is the previous one, read while
     // this one was drawn; the last frame is handed over after the loop.
     const long ready = options.overlap ? frame - 1 : frame;
-    if (ready >= 1) {
+    if (ready >= first) {
       const unsigned char* pixels = reader_map(&reader, static_cast<int>(ready & 1));
       read_seconds += seconds_now() - t;
       ok = pixels && emit_frame(&sink, pixels, ready);
@@ -209,16 +219,16 @@ int capture_film(const capture_options& options) {
     }
     if (stop_signal_caught()) ok = false;
     const double now = seconds_now();
-    if (ok && (now - last_report >= 0.25 || frame == total)) {
-      show_progress(frame, total, now - start);
+    if (ok && (now - last_report >= 0.25 || frame == last)) {
+      show_progress(frame - first + 1, total, now - start);
       last_report = now;
     }
   }
   if (ok && options.overlap) {
     const double t = seconds_now();
-    const unsigned char* pixels = reader_map(&reader, static_cast<int>(total & 1));
+    const unsigned char* pixels = reader_map(&reader, static_cast<int>(last & 1));
     read_seconds += seconds_now() - t;
-    ok = pixels && emit_frame(&sink, pixels, total);
+    ok = pixels && emit_frame(&sink, pixels, last);
     reader_release(&reader);
   }
   const double elapsed = seconds_now() - start;

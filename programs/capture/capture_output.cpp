@@ -148,29 +148,41 @@ bool prepare_video(const capture_options& options, encoder* child) {
                             reason_text);
 }
 
-bool prepare_frame_folder(const std::string& folder) {
+bool prepare_frame_folder(const std::string& folder, long first, long last, bool whole_film) {
   if (!make_folder(folder)) return false;
   // Frames of an earlier run would be mixed with this run's (fewer frames at
   // a lower rate leave the old ones after the new last frame): refused, so
-  // that nothing the user has is deleted or overwritten.
+  // that nothing the user has is deleted or overwritten. A range of frames
+  // may join others in one folder: only its own frames' files are refused.
   std::error_code error;
   for (const auto& entry :
        std::filesystem::directory_iterator(std::filesystem::u8path(folder), error)) {
     const std::string name = entry.path().filename().u8string();
-    if (name.rfind("frame-", 0) == 0 && name.size() > 10 &&
-        name.compare(name.size() - 4, 4, ".png") == 0)
+    if (name.rfind("frame-", 0) != 0 || name.size() <= 10 ||
+        name.compare(name.size() - 4, 4, ".png") != 0)
+      continue;
+    const std::string digits = name.substr(6, name.size() - 10);
+    const bool numbered = digits.find_first_not_of("0123456789") == std::string::npos;
+    const long number = numbered && digits.size() < 10 ? std::stol(digits) : -1;
+    if (whole_film || (number >= first && number <= last))
       return refuse(folder, "it holds frame-*.png files of an earlier run (" + name +
                                 "); remove them or choose another folder");
   }
   if (error) return refuse(folder, error.message());
   // The first frame's file is made now, empty, to show that the folder can
   // be written before anything is rendered.
-  const std::string first = (std::filesystem::u8path(folder) / "frame-000001.png").u8string();
-  FILE* file = system_open_file(first.c_str(), "wx");
-  if (file) note_file_made(first);
+  char name[32];
+  std::snprintf(name, sizeof name, "frame-%06ld.png", first);
+  const std::string path = (std::filesystem::u8path(folder) / name).u8string();
+  FILE* file = system_open_file(path.c_str(), "wx");
+  if (file) note_file_made(path);
   if (!file || std::fclose(file) != 0)
     return refuse(folder, std::string("cannot make a file in it: ") + std::strerror(errno));
   return true;
+}
+
+std::vector<std::string> join_encoder_arguments() {
+  return {"-bf", "0", "-flags", "+cgop"};
 }
 
 bool video_may_replace(const encoder& child) {
