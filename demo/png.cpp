@@ -1,6 +1,7 @@
 // png.cpp: the film's images written as PNG files, for the capture tool and
 // the tests.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -25,25 +26,37 @@ bool write_rgb_png(const char* path, int width, int height, const unsigned char*
     errno = ENOMEM;
     return false;
   }
-  FILE* file = std::fopen(path, "wb");
+  FILE* file = system_open_file(path, "wb");
   if (!file) {
     const int fault = errno;
     std::free(png);
     errno = fault;
     return false;
   }
-  const bool written =
-      std::fwrite(png, 1, static_cast<size_t>(size), file) == static_cast<size_t>(size);
+  // The flush is checked on its own: one C runtime (Wine's) forgets a failed
+  // flush at the close, and a small file is written only then. The size on
+  // the disk is checked last, so that no lost error can pass for success.
+  bool written = std::fwrite(png, 1, static_cast<size_t>(size), file) == static_cast<size_t>(size);
   int fault = errno;
+  if (written && std::fflush(file) != 0) {
+    written = false;
+    fault = errno;
+  }
   const bool closed = std::fclose(file) == 0;
   if (written && !closed) fault = errno;
   std::free(png);
-  if (written && closed) return true;
+  if (written && closed) {
+    std::error_code error;
+    const std::uintmax_t on_disk = std::filesystem::file_size(std::filesystem::u8path(path), error);
+    if (error || on_disk == static_cast<std::uintmax_t>(size)) return true;
+    fault = ENOSPC;  // cut short with no error said: the file system is full
+  }
   // What was written is cut off: removed, unless the name stands for
   // something other than a regular file (a device given as the path).
   std::error_code ignored;
-  if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ignored)))
-    std::filesystem::remove(path, ignored);
+  const std::filesystem::path name = std::filesystem::u8path(path);
+  if (std::filesystem::is_regular_file(std::filesystem::symlink_status(name, ignored)))
+    std::filesystem::remove(name, ignored);
   errno = fault;
   return false;
 }

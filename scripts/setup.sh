@@ -23,12 +23,13 @@ packages=(
 for flag in "$@"; do
   case $flag in
     --checks) packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck) ;;
-    # CPack's Debian generator runs `file` on each program.
+    # CPack's Debian generator runs `file` on each program; icoutils reads
+    # the Windows programs' resources back (scripts/windows-check.sh).
     # The Debian package's manual pages (help2man) and its checks
     # (scripts/deb-check.sh) come with the packages, which package.sh makes.
     --windows)
       packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev dpkg-dev libutfcpp-dev wine wine64 zip unzip
-        file help2man lintian desktop-file-utils appstream man-db)
+        file icoutils help2man lintian desktop-file-utils appstream man-db)
       ;;
     # The model importer's headers and the tools that unpack Debian sources,
     # the browser and Node.js; npm only where no npm is installed (a Node.js

@@ -342,6 +342,114 @@ TEST(Images, SpaceshipTextureIsOpaqueAndShaded) {
   EXPECT_GT(std::sqrt(squares / n - mean * mean), 20.0);
 }
 
+// The icon file as Windows reads it: the header, sixteen-byte entries, then each image, a
+// 32-bit bitmap (rows bottom to top, blue first, then the transparency mask) or a PNG file.
+struct icon_entry {
+  int size = 0;
+  picture pixels;  // four channels, top row first
+};
+
+unsigned read16(const std::string& bytes, size_t at) {
+  return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
+}
+unsigned read32(const std::string& bytes, size_t at) {
+  return read16(bytes, at) | read16(bytes, at + 2) << 16;
+}
+
+std::vector<icon_entry> read_icon(const std::string& bytes) {
+  std::vector<icon_entry> entries;
+  EXPECT_GE(bytes.size(), 6u);
+  if (bytes.size() < 6) return entries;
+  EXPECT_EQ(read16(bytes, 0), 0u);
+  EXPECT_EQ(read16(bytes, 2), 1u);  // an icon
+  const unsigned count = read16(bytes, 4);
+  size_t end_of_previous = 6 + 16 * count;
+  for (unsigned i = 0; i < count; ++i) {
+    const size_t at = 6 + 16 * i;
+    icon_entry entry;
+    entry.size =
+        static_cast<unsigned char>(bytes[at]) ? static_cast<unsigned char>(bytes[at]) : 256;
+    EXPECT_EQ(static_cast<unsigned char>(bytes[at + 1]), static_cast<unsigned char>(bytes[at]));
+    EXPECT_EQ(read16(bytes, at + 6), 32u);  // bits per pixel
+    const size_t length = read32(bytes, at + 8), offset = read32(bytes, at + 12);
+    // In order, one after the other, inside the file.
+    EXPECT_EQ(offset, end_of_previous);
+    EXPECT_LE(offset + length, bytes.size());
+    if (offset + length > bytes.size()) return entries;
+    end_of_previous = offset + length;
+    const std::string image = bytes.substr(offset, length);
+    picture& p = entry.pixels;
+    if (image.compare(0, 4, "\x89PNG") == 0) {
+      unsigned char* data = stbi_load_from_memory(
+          reinterpret_cast<const unsigned char*>(image.data()), static_cast<int>(image.size()),
+          &p.width, &p.height, &p.channels, 4);
+      if (data) p.bytes.assign(data, data + static_cast<size_t>(p.width) * p.height * 4);
+      stbi_image_free(data);
+      p.channels = 4;
+    } else {
+      const int n = entry.size, mask_row = (n + 31) / 32 * 4;
+      EXPECT_EQ(read32(image, 0), 40u);
+      EXPECT_EQ(read32(image, 4), static_cast<unsigned>(n));
+      EXPECT_EQ(read32(image, 8), static_cast<unsigned>(2 * n));  // colour rows and mask rows
+      EXPECT_EQ(length, 40u + static_cast<size_t>(n) * n * 4 + static_cast<size_t>(mask_row) * n);
+      if (length != 40u + static_cast<size_t>(n) * n * 4 + static_cast<size_t>(mask_row) * n)
+        return entries;
+      p.width = p.height = n;
+      p.channels = 4;
+      p.bytes.resize(static_cast<size_t>(n) * n * 4);
+      for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) {
+          const size_t from = 40 + (static_cast<size_t>(n - 1 - y) * n + x) * 4;
+          unsigned char* to = &p.bytes[(static_cast<size_t>(y) * n + x) * 4];
+          to[0] = static_cast<unsigned char>(image[from + 2]);
+          to[1] = static_cast<unsigned char>(image[from + 1]);
+          to[2] = static_cast<unsigned char>(image[from]);
+          to[3] = static_cast<unsigned char>(image[from + 3]);
+          // The mask says transparent exactly where alpha is zero.
+          const size_t mask = 40 + static_cast<size_t>(n) * n * 4 +
+                              static_cast<size_t>(n - 1 - y) * mask_row + x / 8;
+          const bool masked = static_cast<unsigned char>(image[mask]) & (0x80 >> (x % 8));
+          EXPECT_EQ(masked, to[3] == 0) << n << " at " << x << "," << y;
+        }
+    }
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+TEST(Icon, HoldsEachSizeAsItsPngAndLooksLikeAnIcon) {
+  const std::vector<icon_entry> entries = read_icon(read_file("icons/skyward.ico"));
+  std::vector<int> sizes;
+  for (const icon_entry& entry : entries) sizes.push_back(entry.size);
+  EXPECT_EQ(sizes, (std::vector<int>{16, 24, 32, 48, 64, 128, 256}));
+  for (const icon_entry& entry : entries) {
+    SCOPED_TRACE(entry.size);
+    const picture& p = entry.pixels;
+    // The same pixels as the PNG file of that size (which the Debian package installs).
+    const std::string png = "icons/icon-" + std::to_string(entry.size) + ".png";
+    picture expected = decode(png.c_str());
+    ASSERT_EQ(expected.channels, 4);
+    ASSERT_EQ(p.width, entry.size);
+    EXPECT_TRUE(p.bytes == expected.bytes);
+    // Transparent corners, an opaque middle, and a picture there, not a flat colour.
+    const int n = entry.size;
+    auto at = [&](int x, int y) { return &p.bytes[(static_cast<size_t>(y) * n + x) * 4]; };
+    EXPECT_EQ(at(0, 0)[3], 0);
+    EXPECT_EQ(at(n - 1, n - 1)[3], 0);
+    double sum = 0, squares = 0;
+    int count = 0;
+    for (int y = n / 4; y < 3 * n / 4; ++y)
+      for (int x = n / 4; x < 3 * n / 4; ++x) {
+        EXPECT_EQ(at(x, y)[3], 255);
+        const double grey = (at(x, y)[0] + at(x, y)[1] + at(x, y)[2]) / 3.0;
+        sum += grey;
+        squares += grey * grey;
+        ++count;
+      }
+    EXPECT_GT(std::sqrt(squares / count - (sum / count) * (sum / count)), 15.0);
+  }
+}
+
 TEST(Files, FitTheBudget) {
   long total = 0;
   for (const film_asset& asset : film_assets) {

@@ -1,5 +1,6 @@
 // process_helpers.h: one way for tests to run a program and read what it
-// printed (POSIX). The file helpers every system shares are in test_files.h.
+// printed (POSIX; on Windows only run_command). The file helpers every system
+// shares are in test_files.h.
 #pragma once
 
 #include <sys/types.h>

@@ -6,7 +6,6 @@
 #include "programs/view/view.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>

@@ -12,6 +12,10 @@
 
 #include "toolkit/toolkit.h"
 
+std::FILE* system_open_file(const char* path, const char* mode) {
+  return std::fopen(path, mode);
+}
+
 static system_file_status status_of(const struct stat& status) {
   system_file_status out{};
   out.type = S_ISREG(status.st_mode)   ? SYSTEM_FILE_REGULAR

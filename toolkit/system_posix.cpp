@@ -36,6 +36,8 @@ int system_open_standard_streams() {
   return 1;
 }
 
+void system_utf8_arguments(int*, char***) {}
+
 int system_run_windowed(int (*body)()) {
   return body();
 }

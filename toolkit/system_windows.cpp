@@ -7,6 +7,7 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <psapi.h>
+#include <shellapi.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,8 +15,45 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "toolkit/toolkit.h"
+
+// UTF-8 text as UTF-16, for the wide-character calls, and back.
+static std::wstring wide(const char* text) {
+  const int count = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  std::wstring out(count > 1 ? static_cast<size_t>(count - 1) : 0, L'\0');
+  if (count > 1) MultiByteToWideChar(CP_UTF8, 0, text, -1, out.data(), count);
+  return out;
+}
+
+static std::string utf8(const wchar_t* text) {
+  const int count = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string out(count > 1 ? static_cast<size_t>(count - 1) : 0, '\0');
+  if (count > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), count, nullptr, nullptr);
+  return out;
+}
+
+void system_utf8_arguments(int* argc, char*** argv) {
+  int count = 0;
+  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!arguments) return;
+  // Kept for the program's lifetime, as main's own arguments are.
+  static std::vector<std::string> texts;
+  static std::vector<char*> pointers;
+  texts.clear();
+  for (int i = 0; i < count; ++i) texts.push_back(utf8(arguments[i]));
+  LocalFree(arguments);
+  pointers.clear();
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  *argc = count;
+  *argv = pointers.data();
+}
+
+std::FILE* system_open_file(const char* path, const char* mode) {
+  return _wfopen(wide(path).c_str(), wide(mode).c_str());
+}
 
 const char* system_program_name() {
   static char name[MAX_PATH] = "";
@@ -98,7 +136,8 @@ int system_run_windowed(int (*body)()) {
 const char* system_stat_file(const char* path, system_file_status* out, bool* missing) {
   struct _stat64 status {};
   *missing = false;
-  if (_stat64(path, &status) != 0) {
+  const std::wstring name = wide(path);
+  if (_wstat64(name.c_str(), &status) != 0) {
     *missing = errno == ENOENT;
     return std::strerror(errno);
   }
@@ -111,6 +150,17 @@ const char* system_stat_file(const char* path, system_file_status* out, bool* mi
   out->identity[1] = static_cast<unsigned long long>(status.st_ino);
   out->identity[2] = static_cast<unsigned long long>(status.st_mtime);
   out->identity[3] = static_cast<unsigned long long>(status.st_ctime);
+  // The C runtime's times are whole seconds: the file system's own (in 100 ns
+  // steps) tell apart two writes within one second (the viewer's shader
+  // files, saved and saved again).
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) {
+    out->identity[2] =
+        (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+        data.ftLastWriteTime.dwLowDateTime;
+    out->identity[3] = (static_cast<unsigned long long>(data.ftCreationTime.dwHighDateTime) << 32) |
+                       data.ftCreationTime.dwLowDateTime;
+  }
   return nullptr;
 }
 
@@ -123,7 +173,7 @@ const char* system_read_file(const char* path, long long max_bytes,
   if (const char* problem = system_stat_file(path, &status, &missing)) return problem;
   if (status.type != SYSTEM_FILE_REGULAR) return "it is not a regular file";
   if (status.size > max_bytes) return "the file is too large";
-  std::FILE* file = std::fopen(path, "rbN");
+  std::FILE* file = system_open_file(path, "rbN");
   if (!file) return std::strerror(errno);
   const char* problem = nullptr;
   try {

@@ -94,6 +94,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -267,6 +268,18 @@ const char* system_missing_display();
 // the figure comes from (for the benchmark's report).
 unsigned long long system_peak_memory_bytes();
 const char* system_peak_memory_source();
+
+// File names and arguments are UTF-8 text on every system. On Windows the
+// narrow command line and the C runtime's narrow file calls use the system's
+// code page (or the C locale), so the arguments are read again from the wide
+// command line and files are opened through the wide calls; the standard
+// library's paths are made with std::filesystem::u8path and read back with
+// u8string().
+// Replaces *argc and *argv by the program's arguments as UTF-8 (POSIX: as
+// they are). Call it first thing in main.
+void system_utf8_arguments(int* argc, char*** argv);
+// std::fopen of a UTF-8 path.
+std::FILE* system_open_file(const char* path, const char* mode);
 
 // What a path names, as far as loading files goes.
 enum system_file_type {

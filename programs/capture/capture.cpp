@@ -282,7 +282,7 @@ int capture_stills(const capture_options& options) {
     // Moments that fall on the same frame share its image.
     for (; next < moments.size() && film_frame_at(moments[next], options.fps) == frame; ++next) {
       const std::string path =
-          (std::filesystem::path(options.out) / still_name(moments[next])).string();
+          (std::filesystem::u8path(options.out) / still_name(moments[next])).u8string();
       note_file_made(path);
       if (!film_write_png(path.c_str(), image)) {
         std::fprintf(stderr, "%s%s: cannot write %s: %s\n", written ? "\n" : "",
@@ -310,6 +310,7 @@ int capture_stills(const capture_options& options) {
 
 int main(int argc, char** argv) {
   if (!system_open_standard_streams()) return 1;
+  system_utf8_arguments(&argc, &argv);
   capture_program_name = command_name(capture_program_name);
   try {
     capture_options options = parse_options(argc, argv);

@@ -149,7 +149,7 @@ bool emit_frame(frame_sink* sink, const unsigned char* rgba, long number) {
   } else {
     char name[32];
     std::snprintf(name, sizeof name, "frame-%06ld.png", number);
-    const std::string path = (std::filesystem::path(options.target) / name).string();
+    const std::string path = (std::filesystem::u8path(options.target) / name).u8string();
     note_file_made(path);
     written = write_rgb_png(path.c_str(), options.width, options.height, sink->rgb.data());
     if (!written) {

@@ -1,7 +1,8 @@
 // capture_output.cpp: the files and folders demo-capture writes, in
 // system-neutral code: the checks of the video's target before anything is
 // rendered, its temporary name, the guard before the final rename, and the
-// record of what a run has made, removed when it fails.
+// record of what a run has made, removed when it fails. Paths are UTF-8
+// (std::filesystem::u8path), so that names that are not ASCII work on Windows.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -57,7 +58,8 @@ const char* kind_of(std::filesystem::file_type type) {
 // rename would replace the link itself (/dev/stdout is one).
 std::string cannot_replace(const std::string& path) {
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+  const std::filesystem::file_status status =
+      std::filesystem::symlink_status(std::filesystem::u8path(path), error);
   if (status.type() == std::filesystem::file_type::not_found) return "";
   if (error) return error.message();
   if (status.type() == std::filesystem::file_type::regular) return "";
@@ -77,8 +79,8 @@ bool make_folder(const std::string& path) {
   // by one so that each is noted.
   std::vector<std::filesystem::path> missing;
   std::error_code error;
-  for (std::filesystem::path folder = path; !folder.empty() && folder != folder.root_path();
-       folder = folder.parent_path()) {
+  for (std::filesystem::path folder = std::filesystem::u8path(path);
+       !folder.empty() && folder != folder.root_path(); folder = folder.parent_path()) {
     // A folder that is not there yet is no error (the standard library says
     // ENOENT in the error code all the same): only whether it exists counts.
     std::error_code looked;
@@ -87,8 +89,9 @@ bool make_folder(const std::string& path) {
     missing.push_back(folder);
   }
   for (auto folder = missing.rbegin(); folder != missing.rend() && !error; ++folder)
-    if (std::filesystem::create_directory(*folder, error)) made.folders.push_back(folder->string());
-  if (!error && !std::filesystem::is_directory(path, error) && !error)
+    if (std::filesystem::create_directory(*folder, error))
+      made.folders.push_back(folder->u8string());
+  if (!error && !std::filesystem::is_directory(std::filesystem::u8path(path), error) && !error)
     error = std::make_error_code(std::errc::not_a_directory);
   if (!error) return true;
   std::fprintf(stderr, "%s: cannot make the folder %s: %s\n", capture_program_name, path.c_str(),
@@ -102,22 +105,23 @@ void note_file_made(const std::string& path) {
 
 void remove_what_was_made() {
   std::error_code ignored;
-  for (const std::string& file : made.files) std::filesystem::remove(file, ignored);
+  for (const std::string& file : made.files)
+    std::filesystem::remove(std::filesystem::u8path(file), ignored);
   for (auto folder = made.folders.rbegin(); folder != made.folders.rend(); ++folder)
-    std::filesystem::remove(*folder, ignored);  // only if empty
+    std::filesystem::remove(std::filesystem::u8path(*folder), ignored);  // only if empty
   made = {};
 }
 
 bool prepare_video(const capture_options& options, encoder* child) {
   const std::string& target = options.target;
-  const std::filesystem::path path(target);
+  const std::filesystem::path path = std::filesystem::u8path(target);
   if (target.back() == '/' || path.filename() == "." || path.filename() == "..")
     return refuse(target, "it names a folder, not a file");
   const std::string reason = cannot_replace(target);
   if (!reason.empty()) return refuse(target, reason);
   child->path = target;
-  const std::filesystem::path folder = std::filesystem::path(child->path).parent_path();
-  if (!folder.empty() && !make_folder(folder.string())) return false;
+  const std::filesystem::path folder = std::filesystem::u8path(child->path).parent_path();
+  if (!folder.empty() && !make_folder(folder.u8string())) return false;
   // The temporary file is made now, empty, under a name no other file has:
   // this proves that the folder can be written before anything is rendered.
   std::random_device random;
@@ -126,12 +130,13 @@ bool prepare_video(const capture_options& options, encoder* child) {
     std::string tag;
     for (int i = 0; i < 6; ++i) tag += letters[random() % 36];
     child->temporary = temporary_video_name(child->path, tag);
-    FILE* file = std::fopen(child->temporary.c_str(), "wx");
+    FILE* file = system_open_file(child->temporary.c_str(), "wx");
     if (file) {
       note_file_made(child->temporary);
       if (std::fclose(file) == 0) return true;
       const int fault = errno;
-      std::remove(child->temporary.c_str());
+      std::error_code ignored;
+      std::filesystem::remove(std::filesystem::u8path(child->temporary), ignored);
       errno = fault;
     }
     if (errno != EEXIST) break;
@@ -139,7 +144,7 @@ bool prepare_video(const capture_options& options, encoder* child) {
   const std::string reason_text = std::strerror(errno);
   child->temporary.clear();
   return refuse(target, "cannot make a file in " +
-                            (folder.empty() ? std::string(".") : folder.string()) + ": " +
+                            (folder.empty() ? std::string(".") : folder.u8string()) + ": " +
                             reason_text);
 }
 
@@ -150,8 +155,9 @@ bool prepare_frame_folder(const std::string& folder, long first, long last, bool
   // that nothing the user has is deleted or overwritten. A range of frames
   // may join others in one folder: only its own frames' files are refused.
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    const std::string name = entry.path().filename().string();
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::filesystem::u8path(folder), error)) {
+    const std::string name = entry.path().filename().u8string();
     if (name.rfind("frame-", 0) != 0 || name.size() <= 10 ||
         name.compare(name.size() - 4, 4, ".png") != 0)
       continue;
@@ -167,8 +173,8 @@ bool prepare_frame_folder(const std::string& folder, long first, long last, bool
   // be written before anything is rendered.
   char name[32];
   std::snprintf(name, sizeof name, "frame-%06ld.png", first);
-  const std::string path = (std::filesystem::path(folder) / name).string();
-  FILE* file = std::fopen(path.c_str(), "wx");
+  const std::string path = (std::filesystem::u8path(folder) / name).u8string();
+  FILE* file = system_open_file(path.c_str(), "wx");
   if (file) note_file_made(path);
   if (!file || std::fclose(file) != 0)
     return refuse(folder, std::string("cannot make a file in it: ") + std::strerror(errno));
@@ -191,14 +197,14 @@ std::string temporary_video_name(const std::string& target, const std::string& t
   // extension, so that ffmpeg picks the same container. The name's stem is
   // shortened as much as needed for the whole to stay a legal name however
   // long the one given is.
-  const std::filesystem::path path(target);
-  const std::string extension = path.extension().string();
+  const std::filesystem::path path = std::filesystem::u8path(target);
+  const std::string extension = path.extension().u8string();
   const std::string suffix = ".partial-" + tag + extension;
-  const std::string stem = path.stem().string();
+  const std::string stem = path.stem().u8string();
   const size_t room = longest_name > suffix.size() + 1 ? longest_name - suffix.size() - 1 : 0;
   std::string name = "." + cut_to(stem, room) + suffix;
   // An extension too long to keep leaves a name ffmpeg will refuse with a
   // reason of its own, but still a legal one.
   if (name.size() > longest_name) name = cut_to(name, longest_name);
-  return (path.parent_path() / name).string();
+  return (path.parent_path() / std::filesystem::u8path(name)).u8string();
 }

@@ -8,6 +8,7 @@
 
 int main(int argc, char** argv) {
   if (!system_open_standard_streams()) return 1;
+  system_utf8_arguments(&argc, &argv);
   view_program_name = command_name(view_program_name);
   try {
     view_options options = view_parse_options(argc, argv);

@@ -3,15 +3,12 @@
 //
 // Each program of film_programs has a file per stage, NAME.vert (lit
 // programs only) and NAME.frag, written from the built-in texts when missing.
-// Every turn the files are looked at (size, time and inode); a program with a
+// Every turn the files are looked at (size, time and file number, through the
+// system layer); a program with a
 // changed file is compiled and linked anew from both its files. A file that
 // is missing, empty, larger than 1 MB or not text, or a text that does not
 // compile or link, leaves the last good program in place and keeps the
 // reason as the program's log until its files build.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,12 +24,12 @@ constexpr long long most_shader_bytes = 1 << 20;
 
 // What a file looks like now, to notice a change; empty when it is missing.
 std::string stamp_of(const std::string& path) {
-  struct stat status {};
-  if (stat(path.c_str(), &status) != 0) return "";
+  system_file_status status{};
+  bool missing = false;
+  if (system_stat_file(path.c_str(), &status, &missing)) return "";
   char stamp[128];
-  std::snprintf(stamp, sizeof stamp, "%lld %lld.%09ld %llu", static_cast<long long>(status.st_size),
-                static_cast<long long>(status.st_mtim.tv_sec), status.st_mtim.tv_nsec,
-                static_cast<unsigned long long>(status.st_ino));
+  std::snprintf(stamp, sizeof stamp, "%lld %llu %llu %llu %llu", status.size, status.identity[0],
+                status.identity[1], status.identity[2], status.identity[3]);
   return stamp;
 }
 
@@ -122,8 +119,8 @@ void view_shaders_start(view_shaders* shaders, const std::string& folder) {
   std::filesystem::create_directories(base, error);
   if (!error && !std::filesystem::is_directory(base, error) && !error)
     error = std::make_error_code(std::errc::not_a_directory);
-  if (!error && access(folder.c_str(), R_OK | X_OK) != 0)
-    error = std::error_code(errno, std::generic_category());
+  // The folder must be readable too (its files are looked at every turn).
+  if (!error) std::filesystem::directory_iterator(base, error);
   if (error) {
     std::fprintf(stderr, "%s: cannot use the shaders folder %s: %s (the built-in shaders go on)\n",
                  view_program_name, folder.c_str(), error.message().c_str());

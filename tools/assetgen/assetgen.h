@@ -108,6 +108,8 @@ image make_image(int width, int height, int channels);
 // Uncompressed TGA (no run-length encoding), so any TGA reader takes it.
 bool write_tga(const image& picture, const std::string& path);
 bool write_png(const image& picture, const std::string& path);
+// The PNG file of the picture, in memory (empty when it cannot be encoded).
+std::vector<uint8_t> png_bytes(const image& picture);
 
 // ---------------------------------------------------------------------------
 // The assets.
@@ -135,6 +137,12 @@ constexpr int ICON_SIZES[] = {16, 22, 24, 32, 48, 64, 128, 256};
 // The icon at size x size pixels, RGBA: the ship (its model and baked colour texture, as
 // make_spaceship makes them) over the film's sky on a rounded square, transparent around it.
 image draw_icon(const model& ship, const image& colour, int size);
+// The sizes the Windows icon file holds.
+constexpr int WINDOWS_ICON_SIZES[] = {16, 24, 32, 48, 64, 128, 256};
+// A Windows icon file holding the pictures (square, four channels, at most 256 pixels): 32-bit
+// bitmaps below 256 pixels, PNG at 256 (ico.cpp).
+std::vector<uint8_t> icon_file_bytes(const std::vector<image>& icons);
+bool write_icon_file(const std::vector<image>& icons, const std::string& path);
 
 // ---------------------------------------------------------------------------
 // Preview (preview.cpp): renders the written files, read back as the film reads them.

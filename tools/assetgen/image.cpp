@@ -26,6 +26,17 @@ bool write_tga(const image& picture, const std::string& path) {
   return true;
 }
 
+std::vector<uint8_t> png_bytes(const image& picture) {
+  int size = 0;
+  unsigned char* png =
+      stbi_write_png_to_mem(picture.pixels.data(), picture.width * picture.channels, picture.width,
+                            picture.height, picture.channels, &size);
+  std::vector<uint8_t> bytes;
+  if (png) bytes.assign(png, png + size);
+  STBIW_FREE(png);
+  return bytes;
+}
+
 bool write_png(const image& picture, const std::string& path) {
   if (!stbi_write_png(path.c_str(), picture.width, picture.height, picture.channels,
                       picture.pixels.data(), picture.width * picture.channels)) {

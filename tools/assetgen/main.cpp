@@ -2,7 +2,8 @@
 //
 //   assetgen DIR             writes the eight files into DIR
 //   assetgen --preview DIR   also renders each model and texture into DIR/preview-*.png
-//   assetgen --icons DIR     writes only the program's icon, DIR/icon-SIZE.png at each size
+//   assetgen --icons DIR     writes only the program's icon, DIR/icon-SIZE.png at each size,
+//                            and the Windows icon file DIR/skyward.ico
 //
 // The font comes from ASSETGEN_FONT, a path the build passes in.
 #include <cstdio>
@@ -83,7 +84,9 @@ bool write_icons(const std::string& directory) {
     if (!write_png(draw_icon(ship, colour, size),
                    directory + "/icon-" + std::to_string(size) + ".png"))
       return false;
-  return true;
+  std::vector<image> windows_icons;
+  for (int size : WINDOWS_ICON_SIZES) windows_icons.push_back(draw_icon(ship, colour, size));
+  return write_icon_file(windows_icons, directory + "/skyward.ico");
 }
 
 }  // namespace
