@@ -40,7 +40,7 @@ Renders the whole film into OUTPUT.mp4 as ranges of frames on many job slots
 The ranges are kept in .skyward-farm/NAME beside OUTPUT until they are joined;
 a remote host writes them under .skyward-farm/NAME in its login folder, and
 parallel brings them back and removes them there. A host without an X display
-gets a private Xvfb for each range. A run started again with the same output
+renders through EGL, with no X server. A run started again with the same output
 and settings renders only the ranges still missing.
 EOF
 }
@@ -202,47 +202,23 @@ echo "$program: $frames frames of $size at $fps fps in $ranges ranges on ${login
   "(${jobs:-one per core} at once each); $already ranges already rendered, $((ranges - already)) to render" >&2
 
 # One range, where parallel runs it: renders frames $1 to $2 into
-# $FARM_WORK/range-....mp4 under the folder it runs in, with a private X
-# server if there is no display. On failure prints one line on stdout:
+# $FARM_WORK/range-....mp4 under the folder it runs in (on a host without a
+# display the capture tool renders through EGL, with no X server). On failure
+# prints one line on stdout:
 # "farm-failed FIRST-LAST on HOST: REASON".
 farm_range() {
-  local first=$1 last=$2 name=$3 slot=$4 log status xvfb="" display_file host
+  local first=$1 last=$2 name=$3 slot=$4 log status host
   # The host as parallel names it; this machine by its name.
   host=${PARALLEL_SSHLOGIN:-:}
   if [[ $host == : ]]; then host="$(hostname) (local)"; fi
   mkdir -p -- "$FARM_WORK" || return 1
   log=$(mktemp "$FARM_WORK/.range-log.XXXXXX") || return 1
-  if [[ -z ${DISPLAY:-} ]]; then
-    # Xvfb picks a free display itself (-displayfd): no race with other
-    # servers started at the same moment.
-    display_file=$(mktemp "$FARM_WORK/.range-display.XXXXXX")
-    Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
-    xvfb=$!
-    for ((wait = 0; wait < 100; wait++)); do
-      [[ -s $display_file ]] && break
-      kill -0 "$xvfb" 2>/dev/null || break
-      sleep 0.1
-    done
-    if [[ ! -s $display_file ]]; then
-      echo "farm-failed $first-$last on $host: cannot start Xvfb"
-      kill "$xvfb" 2>/dev/null
-      rm -f -- "$display_file" "$log"
-      return 1
-    fi
-    DISPLAY=:$(tr -dc 0-9 <"$display_file")
-    export DISPLAY
-    rm -f -- "$display_file"
-  fi
   local pin=""
   if [[ -n ${FARM_PIN:-} ]]; then pin="taskset -c $(((slot - 1) % $(nproc)))"; fi
   status=0
   # shellcheck disable=SC2086 # $pin is a command and its arguments, or nothing
   $pin bash -c "$FARM_CAPTURE"' "$@"' capture --frames "$first-$last" --size "$FARM_SIZE" \
     --fps "$FARM_FPS" --video "$PWD/$FARM_WORK/$name" </dev/null >"$log" 2>&1 || status=$?
-  if [[ -n $xvfb ]]; then
-    kill "$xvfb" 2>/dev/null
-    wait "$xvfb" 2>/dev/null
-  fi
   if ((status != 0)); then
     echo "farm-failed $first-$last on $host: $(tr '\r' '\n' <"$log" | grep -v '^ *$' | tail -n 1)"
   fi

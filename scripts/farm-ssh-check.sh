@@ -5,7 +5,7 @@
 # with scripts/farm-capture.sh (--sshlogin, --ssh), checks the joined video,
 # and stops the server and removes the folder at the end, however it ends.
 # The "remote" host runs the build folder's demo-capture (--capture) under
-# Xvfb servers of its own, as a host without a display would.
+# no X server at all (EGL), as a host without a display would.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -75,7 +75,7 @@ say "ssh server on 127.0.0.1:$port (pid $sshd_pid) accepts $login"
 
 output=$folder/out/film.mp4
 start=$SECONDS
-# No display here: the host's ranges run under Xvfb servers of their own.
+# No display here: the host's ranges render through EGL, with no X server.
 env -u DISPLAY "$root/scripts/farm-capture.sh" --sshlogin "$login" --ssh "$ssh_command" \
   --size 64x36 --fps 1 --ranges 3 -j 2 --capture "cd '$build' && ./demo-capture" "$output"
 read -r frames duration < <(ffprobe -v error -count_frames -select_streams v:0 \

@@ -33,7 +33,7 @@ poster=$native/web-poster-$poster_moment-$poster_size.png
 if [[ ! -f $poster || $native/demo-capture -nt $poster ]]; then
   stills=$(mktemp -d)
   trap 'rm -rf "$stills"' EXIT
-  (cd "$native" && xvfb-run -a -s "-screen 0 1280x720x24" ./demo-capture --at "$poster_moment" \
+  (cd "$native" && ./demo-capture --at "$poster_moment" \
     --size "$poster_size" --out "$stills" >/dev/null)
   mv "$stills"/still-*.png "$poster"
 fi

@@ -29,12 +29,9 @@ else
 fi
 
 fault='Unhandled|page fault|X Error|BadWindow|BadDrawable|err:|Assertion|terminate called'
-display=:$((70 + RANDOM % 9))
-Xvfb "$display" -screen 0 1280x720x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-trap 'kill "$xvfb" 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
-export DISPLAY=$display
+source "$root/scripts/lib/xvfb.sh"
+trap 'xvfb_stop; rm -rf "$work"' EXIT
+xvfb_start 1280x720 || exit 1
 clean=0 bad_status=0 faulted=0
 started=$SECONDS
 for ((run = 1; run <= runs; ++run)); do
