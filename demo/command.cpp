@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "toolkit/toolkit.h"
+
 namespace {
 
 // A variable's value, or null when it is unset or empty.
@@ -20,6 +22,13 @@ const char* variable(const char* name) {
 const char* command_name(const char* program) {
   const char* name = variable("SKYWARD_COMMAND");
   return name ? name : program;
+}
+
+bool command_begin(int* argc, char*** argv, const char** name) {
+  if (!system_open_standard_streams()) return false;
+  system_utf8_arguments(argc, argv);
+  *name = command_name(*name);
+  return true;
 }
 
 std::string command_text(const std::string& text, const char* program) {

@@ -18,6 +18,11 @@
 // SKYWARD_COMMAND when set and not empty, else `program`.
 const char* command_name(const char* program);
 
+// The start of the capture tool's and the viewer's main: the standard streams
+// open, the arguments in UTF-8 (on Windows, from the wide command line) and
+// *name set to command_name(*name). False when the streams cannot be opened.
+bool command_begin(int* argc, char*** argv, const char** name);
+
 // `text` with every `program` replaced by command_name(program).
 std::string command_text(const std::string& text, const char* program);
 

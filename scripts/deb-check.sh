@@ -127,10 +127,7 @@ for _ in $(seq 300); do
   sleep 0.1
 done
 xdotool key Escape
-for _ in $(seq 300); do
-  kill -0 "$viewer" 2>/dev/null || break
-  sleep 0.1
-done
+wait_gone "$viewer" 30 || true
 status=0
 wait "$viewer" || status=$?
 viewer=""

@@ -68,14 +68,8 @@ if [[ $film_seen != yes ]]; then
   cat "$work/out.log"
   exit 1
 fi
-DISPLAY=$display xdotool keydown Escape
-sleep 0.05
-DISPLAY=$display xdotool keyup Escape
-for _ in $(seq 300); do
-  kill -0 "$film" 2>/dev/null || break
-  sleep 0.1
-done
-if kill -0 "$film" 2>/dev/null; then
+DISPLAY=$display tap_escape
+if ! wait_gone "$film" 30; then
   echo "smoke: demo720 still plays 30 s after one tap of Escape" >&2
   kill "$film"
   wait "$film" || true

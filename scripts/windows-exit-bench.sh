@@ -45,13 +45,8 @@ for ((run = 1; run <= runs; ++run)); do
     sleep 0.1
   done
   sleep "${EXIT_BENCH_SECONDS:-6}"
-  xdotool keydown Escape
-  sleep 0.05
-  xdotool keyup Escape
-  for _ in $(seq 300); do
-    kill -0 "$film" 2>/dev/null || break
-    sleep 0.1
-  done
+  tap_escape
+  wait_gone "$film" 30 || true
   status=0
   if kill -0 "$film" 2>/dev/null; then
     status="none (still playing 30 s after Escape)"

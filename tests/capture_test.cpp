@@ -42,30 +42,10 @@ std::filesystem::path scratch(const std::string& name) {
   return path;
 }
 
-std::vector<std::string> names_in(const std::filesystem::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// The text of a file, empty if it cannot be read.
-std::string text_of(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 // An executable shell script.
 void write_script(const std::filesystem::path& path, const std::string& body) {
   std::ofstream(path) << "#!/bin/sh\n" << body;
   chmod(path.c_str(), 0755);
-}
-
-bool on_path(const char* program) {
-  return run_command(std::string("command -v ") + program + " >/dev/null").status == 0;
 }
 
 // Largest difference of any channel of two 8-bit images of the same size.

@@ -24,28 +24,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A fresh, empty scratch folder named after the test.
+// A fresh, empty folder named after the test, in the test program's scratch
+// folder.
 fs::path scratch(const std::string& name) {
-  const fs::path path =
-      fs::temp_directory_path() / ("farm_test_" + name + "_" + std::to_string(getpid()));
+  const fs::path path = scratch_file(name);
   fs::remove_all(path);
   fs::create_directories(path);
   return path;
-}
-
-std::vector<std::string> names_in(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string text_of(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
 }
 
 std::vector<std::string> lines_of(const std::string& text) {
@@ -54,10 +39,6 @@ std::vector<std::string> lines_of(const std::string& text) {
   for (std::string line; std::getline(stream, line);)
     if (!line.empty()) lines.push_back(line);
   return lines;
-}
-
-bool on_path(const char* program) {
-  return run_command(std::string("command -v ") + program + " >/dev/null").status == 0;
 }
 
 // The command that runs the capture tool built here, for the farm's

@@ -90,6 +90,10 @@ run_result run_command(const std::string& command_line) {
   return run_process({"/bin/sh", "-c", command_line}, fs::current_path(), {}, 900.0);
 }
 
+bool on_path(const char* program) {
+  return run_command(std::string("command -v ") + program + " >/dev/null").status == 0;
+}
+
 private_screen::private_screen(int width, int height) {
   int pipe_ends[2];
   if (pipe(pipe_ends) != 0) return;

@@ -35,6 +35,9 @@ run_result run_process(const std::vector<std::string>& arguments,
 // Runs a shell command line in the current folder (limit: 15 minutes).
 run_result run_command(const std::string& command_line);
 
+// Whether a program of that name is on PATH.
+bool on_path(const char* program);
+
 // A private Xvfb server with one screen of the given size, stopped when this
 // goes out of scope; `display` is empty when it could not start.
 struct private_screen {

@@ -2,11 +2,13 @@
 // images the programs write.
 #include "test_files.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <fstream>
 #include <limits>
 #include <random>
+#include <sstream>
 
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
@@ -76,4 +78,21 @@ std::string tga_header(int width, int height, int bits, int image_type) {
   header[15] = static_cast<unsigned char>(height >> 8);
   header[16] = static_cast<unsigned char>(bits);
   return std::string(reinterpret_cast<char*>(header), sizeof header);
+}
+
+std::vector<std::string> names_in(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+       entry.increment(error))
+    names.push_back(entry->path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string text_of(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
 }

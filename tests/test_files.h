@@ -13,6 +13,12 @@ std::filesystem::path scratch_file(const std::string& name);
 // Writes the bytes to scratch_file(name) and returns its path.
 std::string write_file(const std::string& name, const std::string& bytes);
 
+// The names of the entries of a folder, sorted (an empty list if it cannot
+// be read).
+std::vector<std::string> names_in(const std::filesystem::path& folder);
+// The whole content of a file, empty if it cannot be read.
+std::string text_of(const std::filesystem::path& path);
+
 // An 18-byte TGA header of the given size, bits per pixel and image type
 // (2: uncompressed true colour, 10: run-length true colour); origin at the
 // bottom left, no colour map, no identification field.

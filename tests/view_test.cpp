@@ -383,14 +383,6 @@ struct small_mount {
   }
 };
 
-std::vector<std::string> names_in(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // A file name of the shaders folder, taken by a link: never written through,
 // even when the link points at nothing; that program alone keeps its built-in
 // text and says why, the other files are written and watched.

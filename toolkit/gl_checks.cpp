@@ -78,15 +78,19 @@ static bool version_at_least(const char* version, int major, int minor, bool* es
   return found_major > major || (found_major == major && found_minor >= minor);
 }
 
-static bool has_extension(const char* extensions, const char* name) {
-  if (!extensions) return false;
-  const size_t length = std::strlen(name);
-  for (const char* at = std::strstr(extensions, name); at; at = std::strstr(at + 1, name)) {
-    const bool starts = at == extensions || at[-1] == ' ';
+bool toolkit_has_word(const char* list, const char* word) {
+  if (!list) return false;
+  const size_t length = std::strlen(word);
+  for (const char* at = std::strstr(list, word); at; at = std::strstr(at + 1, word)) {
+    const bool starts = at == list || at[-1] == ' ';
     const bool ends = at[length] == ' ' || at[length] == '\0';
     if (starts && ends) return true;
   }
   return false;
+}
+
+static bool has_extension(const char* extensions, const char* name) {
+  return toolkit_has_word(extensions, name);
 }
 
 const char* toolkit_missing_capability() {

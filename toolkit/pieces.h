@@ -17,3 +17,6 @@ extern const char fbm_piece_main[];         // fBm uniforms and main
 // toolkit_gl_stage to name. Called before GLEW is initialised, so the entry
 // point comes from the context's own lookup (glfwGetProcAddress and the like).
 void toolkit_listen_to_gl_errors(void (*(*get_proc)(const char* name))());
+
+// Whether a space-separated list (GL or EGL extensions) holds the word whole.
+bool toolkit_has_word(const char* list, const char* word);

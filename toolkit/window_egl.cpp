@@ -12,6 +12,7 @@
 #include <string>
 
 #include "toolkit/headless.h"
+#include "toolkit/pieces.h"
 
 namespace {
 
@@ -24,14 +25,7 @@ struct headless_state {
 headless_state state;
 
 bool has_word(const char* list, const char* word) {
-  if (!list) return false;
-  const size_t length = std::strlen(word);
-  for (const char* at = std::strstr(list, word); at; at = std::strstr(at + 1, word)) {
-    const bool starts = at == list || at[-1] == ' ';
-    const bool ends = at[length] == ' ' || at[length] == '\0';
-    if (starts && ends) return true;
-  }
-  return false;
+  return toolkit_has_word(list, word);
 }
 
 const char* egl_error_name(EGLint error) {

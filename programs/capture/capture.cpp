@@ -309,9 +309,7 @@ int capture_stills(const capture_options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!system_open_standard_streams()) return 1;
-  system_utf8_arguments(&argc, &argv);
-  capture_program_name = command_name(capture_program_name);
+  if (!command_begin(&argc, &argv, &capture_program_name)) return 1;
   try {
     capture_options options = parse_options(argc, argv);
     // Run as an installed command: the paths given (and the default output

@@ -73,6 +73,12 @@ std::string temporary_video_name(const std::string& target, const std::string& t
 // length), closed groups of pictures (no frame refers across a key frame).
 // Every video starts with a key frame, its clock at 0, at the rate -r gives.
 std::vector<std::string> join_encoder_arguments();
+// The encoder's whole command line: options.ffmpeg reading raw frames of the
+// options' size and rate on its standard input and writing H.264 (with
+// join_encoder_arguments) into `temporary`, in MP4 when `target` names no
+// other container; the same on every system.
+std::vector<std::string> encoder_arguments(const capture_options& options,
+                                           const std::string& target, const std::string& temporary);
 
 // The ffmpeg child and the files it writes (capture_encoder.cpp).
 struct encoder {

@@ -96,30 +96,8 @@ static std::string argument_text(const std::string& argument) {
 }
 
 bool start_encoder(const capture_options& options, encoder* child) {
-  // ffmpeg's -y overwrites the empty temporary file prepare_video made; the
-  // folder is made there too.
-  const std::filesystem::path path = std::filesystem::u8path(child->path);
-  char size[32], rate[32];
-  std::snprintf(size, sizeof size, "%dx%d", options.width, options.height);
-  std::snprintf(rate, sizeof rate, "%.9g", options.fps);
-  // -xerror: an error while writing (a full disk at the trailer, say) ends
-  // it with a non-zero status instead of 0; at -loglevel error whatever it
-  // prints on stderr is an error, which the capture reads too.
-  std::vector<std::string> arguments = {
-      options.ffmpeg, "-hide_banner", "-loglevel", "error",   "-xerror", "-y",         "-f",
-      "rawvideo",     "-pix_fmt",     "rgb24",     "-s",      size,      "-framerate", rate,
-      "-i",           "pipe:0",       "-c:v",      "libx264", "-preset", "medium",     "-crf",
-      "18",           "-pix_fmt",     "yuv420p",   "-r",      rate};
-  for (const std::string& argument : join_encoder_arguments()) arguments.push_back(argument);
-  if (path.extension().empty()) {
-    arguments.push_back("-f");
-    arguments.push_back("mp4");
-  }
-  if (path.extension() == ".mp4" || path.extension() == ".mov") {
-    arguments.push_back("-movflags");
-    arguments.push_back("+faststart");
-  }
-  arguments.push_back(child->temporary);
+  const std::vector<std::string> arguments =
+      encoder_arguments(options, child->path, child->temporary);
   std::string command;
   for (const std::string& argument : arguments) command += argument_text(argument) + " ";
   command.pop_back();

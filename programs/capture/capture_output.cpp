@@ -181,6 +181,37 @@ bool prepare_frame_folder(const std::string& folder, long first, long last, bool
   return true;
 }
 
+std::vector<std::string> encoder_arguments(const capture_options& options,
+                                           const std::string& target,
+                                           const std::string& temporary) {
+  char size[32], rate[32];
+  std::snprintf(size, sizeof size, "%dx%d", options.width, options.height);
+  std::snprintf(rate, sizeof rate, "%.9g", options.fps);
+  // -xerror: an error while writing (a full disk at the trailer, say) ends
+  // it with a non-zero status instead of 0; at -loglevel error whatever it
+  // prints on stderr is an error, which the capture reads too. -y overwrites
+  // the empty temporary file prepare_video made.
+  std::vector<std::string> arguments = {
+      options.ffmpeg, "-hide_banner", "-loglevel", "error",   "-xerror", "-y",         "-f",
+      "rawvideo",     "-pix_fmt",     "rgb24",     "-s",      size,      "-framerate", rate,
+      "-i",           "pipe:0",       "-c:v",      "libx264", "-preset", "medium",     "-crf",
+      "18",           "-pix_fmt",     "yuv420p",   "-r",      rate};
+  // Every video is encoded so that ranges of frames join by stream copy:
+  // closed groups of pictures, no B-frames (see join_encoder_arguments).
+  for (const std::string& argument : join_encoder_arguments()) arguments.push_back(argument);
+  const std::filesystem::path path = std::filesystem::u8path(target);
+  if (path.extension().empty()) {
+    arguments.push_back("-f");
+    arguments.push_back("mp4");
+  }
+  if (path.extension() == ".mp4" || path.extension() == ".mov") {
+    arguments.push_back("-movflags");
+    arguments.push_back("+faststart");
+  }
+  arguments.push_back(temporary);
+  return arguments;
+}
+
 std::vector<std::string> join_encoder_arguments() {
   return {"-bf", "0", "-flags", "+cgop"};
 }

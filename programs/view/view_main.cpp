@@ -7,9 +7,7 @@
 #include "programs/view/view.h"
 
 int main(int argc, char** argv) {
-  if (!system_open_standard_streams()) return 1;
-  system_utf8_arguments(&argc, &argv);
-  view_program_name = command_name(view_program_name);
+  if (!command_begin(&argc, &argv, &view_program_name)) return 1;
   try {
     view_options options = view_parse_options(argc, argv);
     // Run as an installed command: the shader folder and the folder stills are

@@ -8,6 +8,9 @@
 #                      script's EXIT trap; safe to call when none runs)
 #   on_display CMD...  runs CMD on $DISPLAY, or on a private server started
 #                      for it and stopped after it when there is no display
+#   tap_escape         one short tap of Escape (50 ms, as a person taps it)
+#   wait_gone PID [S]  waits up to S seconds (default 30) for the process to
+#                      end; fails if it is still running then
 xvfb_pid=
 xvfb_log=
 
@@ -60,4 +63,19 @@ on_display() {
   xvfb_stop
   unset DISPLAY
   return "$status"
+}
+
+tap_escape() {
+  xdotool keydown Escape
+  sleep 0.05
+  xdotool keyup Escape
+}
+
+wait_gone() {
+  local pid=$1 tenths=$((${2:-30} * 10)) i
+  for ((i = 0; i < tenths; i++)); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  ! kill -0 "$pid" 2>/dev/null
 }
