@@ -113,11 +113,12 @@ if [[ -f $folder/demo-capture.exe ]]; then
   }
   (cd "$native" && ./demo-capture --at $moments --size 320x180 --out "$work/linux-stills") \
     >/dev/null
+  cmake --build "$native" --target image-psnr >/dev/null
   for still in "$work"/linux-stills/still-*.png; do
     name=$(basename "$still")
     [[ -f $work/windows-stills/$name ]] || fail "demo-capture.exe wrote no $name"
-    psnr=$(ffmpeg -hide_banner -i "$still" -i "$work/windows-stills/$name" -lavfi psnr -f null - 2>&1 |
-      sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p')
+    psnr=$("$native/tests/image-psnr" "$still" "$work/windows-stills/$name") ||
+      fail "cannot compare the two $name"
     echo "windows-check: $name, Windows against Linux: PSNR $psnr dB"
     if [[ $psnr != inf ]] && ! awk -v p="$psnr" 'BEGIN { exit !(p >= 40) }'; then
       fail "$name differs between Windows and Linux (PSNR $psnr dB, below 40)"
