@@ -192,14 +192,16 @@ TEST(Capture, LooseNumbersAndRepeatedOrUnreadOptionsAreRefused) {
       {"--ffmpeg ffmpeg --at 3", "--ffmpeg is for --video"},
   };
   for (const refused& c : cases) {
-    const run_result run = run_command(std::string("env -u DISPLAY ./demo-capture ") + c.arguments);
+    const run_result run =
+        run_command(std::string("env -u DISPLAY ./demo-capture --gl x11 ") + c.arguments);
     EXPECT_EQ(run.status, 2) << c.arguments << ": " << run.output;
     EXPECT_EQ(run.output.find(std::string("demo-capture: ") + c.reason), 0u)
         << c.arguments << ": " << run.output;
   }
   // Decimal forms stay accepted: they reach the missing display.
   for (const char* good : {"--at 3.5e1,0.25,+7 --fps 2.5e1", "--size 00640x0360 --fps 30."}) {
-    const run_result run = run_command(std::string("env -u DISPLAY ./demo-capture ") + good);
+    const run_result run =
+        run_command(std::string("env -u DISPLAY ./demo-capture --gl x11 ") + good);
     EXPECT_EQ(run.status, 1) << good << ": " << run.output;
     EXPECT_NE(run.output.find("no X display"), std::string::npos) << good << ": " << run.output;
   }
