@@ -48,19 +48,10 @@ done
 # once, for 50 ms as a person does: the film must end after the frame in
 # progress, however slow the frames are. The limit only catches a hang.
 film_seen=no
-for _ in $(seq 300); do
-  if ffmpeg -loglevel error -f x11grab -draw_mouse 0 -video_size 1280x720 -i "$display" -frames:v 1 \
-    -vf scale=32:18:flags=area -pix_fmt gray -f rawvideo "$work/film.raw" -y 2>/dev/null; then
-    mean=$(od -An -v -tu1 -w1 "$work/film.raw" | awk '{ s += $1; n++ } END { print n ? int(s / n) : 0 }')
-    if ((mean >= 8)); then
-      film_seen=yes
-      echo "smoke: the film shows (mean brightness $mean)"
-      break
-    fi
-  fi
-  kill -0 "$film" 2>/dev/null || break
-  sleep 1
-done
+if DISPLAY=$display wait_for_film "$film"; then
+  film_seen=yes
+  echo "smoke: the film shows"
+fi
 if [[ $film_seen != yes ]]; then
   echo "smoke: the film never showed" >&2
   kill "$film" 2>/dev/null || true

@@ -102,6 +102,7 @@ static bool standard_error_is_kept() {
 // At exit: shows what the program wrote to standard error, if anything, in
 // one message box titled with the program's name.
 static void show_kept_errors() {
+  if (!kept_errors) return;
   std::fflush(stderr);
   std::string text;
   std::rewind(kept_errors);
@@ -109,6 +110,7 @@ static void show_kept_errors() {
   size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, kept_errors)) > 0) text.append(chunk, got);
   std::fclose(kept_errors);
+  kept_errors = nullptr;
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   if (!text.empty())
     MessageBoxA(nullptr, text.c_str(), system_program_name(),
@@ -130,7 +132,18 @@ int system_run_windowed(int (*body)()) {
       }
     }
   }
-  return body();
+  const int status = body();
+  // The program's own teardown is done: the window and its GL context are
+  // gone and every file it wrote is closed. The process ends here, without
+  // the library unloading that follows a return from WinMain: under Wine with
+  // Mesa's drivers that unloading raced with the window system's and the
+  // driver's own teardown and, now and then, failed after the film had ended
+  // (an X BadWindow error on unmapping the process's first window, which
+  // ends it with status 1, or a jump into code already unloaded).
+  show_kept_errors();
+  std::fflush(nullptr);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  return status;
 }
 
 const char* system_stat_file(const char* path, system_file_status* out, bool* missing) {

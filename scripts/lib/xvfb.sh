@@ -9,6 +9,10 @@
 #   on_display CMD...  runs CMD on $DISPLAY, or on a private server started
 #                      for it and stopped after it when there is no display
 #   tap_escape         one short tap of Escape (50 ms, as a person taps it)
+#   wait_for_film PID  waits (up to 300 s, only to catch a hang) until the
+#                      screen shows the film's picture: its mean brightness,
+#                      scaled down, at least 8 of 255 (neither black nor the
+#                      loading bar); fails if PID ends first or time runs out
 #   wait_gone PID [S]  waits up to S seconds (default 30) for the process to
 #                      end; fails if it is still running then
 xvfb_pid=
@@ -78,4 +82,23 @@ wait_gone() {
     sleep 0.1
   done
   ! kill -0 "$pid" 2>/dev/null
+}
+
+wait_for_film() {
+  local pid=$1 raw mean
+  raw=$(mktemp)
+  for _ in $(seq 300); do
+    if ffmpeg -loglevel error -f x11grab -draw_mouse 0 -video_size 1280x720 -i "$DISPLAY" \
+      -frames:v 1 -vf scale=32:18:flags=area -pix_fmt gray -f rawvideo "$raw" -y 2>/dev/null; then
+      mean=$(od -An -v -tu1 -w1 "$raw" | awk '{ s += $1; n++ } END { print n ? int(s / n) : 0 }')
+      if ((mean >= 8)); then
+        rm -f "$raw"
+        return 0
+      fi
+    fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 1
+  done
+  rm -f "$raw"
+  return 1
 }
