@@ -38,6 +38,10 @@ int system_open_standard_streams() {
 
 void system_utf8_arguments(int*, char***) {}
 
+int system_end_process(int status) {
+  return status;
+}
+
 int system_run_windowed(int (*body)()) {
   return body();
 }

@@ -133,14 +133,18 @@ int system_run_windowed(int (*body)()) {
     }
   }
   const int status = body();
+  show_kept_errors();
+  return system_end_process(status);
+}
+
+int system_end_process(int status) {
   // The program's own teardown is done: the window and its GL context are
   // gone and every file it wrote is closed. The process ends here, without
-  // the library unloading that follows a return from WinMain: under Wine with
+  // the library unloading that follows a return from main: under Wine with
   // Mesa's drivers that unloading raced with the window system's and the
-  // driver's own teardown and, now and then, failed after the film had ended
-  // (an X BadWindow error on unmapping the process's first window, which
-  // ends it with status 1, or a jump into code already unloaded).
-  show_kept_errors();
+  // driver's own teardown and, now and then, failed after the program had
+  // finished (an X BadWindow error on unmapping the process's first window,
+  // which ends it with status 1, or a jump into code already unloaded).
   std::fflush(nullptr);
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
   return status;

@@ -261,6 +261,12 @@ int system_open_standard_streams();
 // writes there is kept and shown in a message box when the program ends
 // (also after exit()).
 int system_run_windowed(int (*body)());
+// Ends a program that has closed its window and its files, with `status`:
+// call it as `return system_end_process(status)` at the end of main. On
+// POSIX it returns the status for main to return. On Windows it flushes the
+// standard streams and ends the process at once, without the library
+// unloading that faulted now and then under Wine after the window was gone.
+int system_end_process(int status);
 // Null when windows can be opened; otherwise why not, for an error line (on
 // POSIX: no X display named by $DISPLAY; Windows always has its desktop).
 const char* system_missing_display();

@@ -308,7 +308,8 @@ int capture_stills(const capture_options& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The program, ended by main through system_end_process.
+static int run(int argc, char** argv) {
   if (!command_begin(&argc, &argv, &capture_program_name)) return 1;
   try {
     capture_options options = parse_options(argc, argv);
@@ -339,4 +340,8 @@ int main(int argc, char** argv) {
     remove_what_was_made();
     return 1;
   }
+}
+
+int main(int argc, char** argv) {
+  return system_end_process(run(argc, argv));
 }

@@ -6,7 +6,8 @@
 #include "demo/command.h"
 #include "programs/view/view.h"
 
-int main(int argc, char** argv) {
+// The program, ended by main through system_end_process.
+static int run(int argc, char** argv) {
   if (!command_begin(&argc, &argv, &view_program_name)) return 1;
   try {
     view_options options = view_parse_options(argc, argv);
@@ -23,4 +24,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n", view_program_name, error.what());
     return 1;
   }
+}
+
+int main(int argc, char** argv) {
+  return system_end_process(run(argc, argv));
 }
