@@ -84,7 +84,7 @@ const char* const usage_text =
 // they lie in the film is checked once the rate is known.
 std::string parse_frames(const std::string& text, long* first, long* last) {
   const size_t dash = text.find('-');
-  const std::string reason = "'" + text + "' is not a range of frames A-B (such as 1-600)";
+  std::string reason = "'" + text + "' is not a range of frames A-B (such as 1-600)";
   if (dash == std::string::npos) return reason;
   const std::string from = text.substr(0, dash), to = text.substr(dash + 1);
   for (const std::string& number : {from, to})
