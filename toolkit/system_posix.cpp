@@ -85,7 +85,9 @@ static int move_without_replacing(const char* temporary, const char* path) {
     unlink(temporary);
     return 0;
   }
-  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK) return -1;
+  // A file system without hard links (EOPNOTSUPP, which Linux also calls
+  // ENOTSUP) or with too many: fall back to a checked rename.
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) return -1;
   struct stat status {};
   if (lstat(path, &status) == 0) {
     errno = EEXIST;
