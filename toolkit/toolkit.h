@@ -199,6 +199,9 @@ void window_set_size(int width, int height);
 void window_framebuffer_size(int* width, int* height);
 // Closes the window and releases the windowing library.
 void window_terminate();
+// Closes the window as a program ends, before system_end_process: on POSIX
+// window_terminate; on Windows nothing, as the process's end closes it.
+void window_leave();
 // Reads a TGA image into the texture bound to GL_TEXTURE_2D: bottom row
 // first, rescaled to power-of-two sizes, uploaded as GL_LUMINANCE, GL_RGB or
 // GL_RGBA by bytes per pixel, with its full mipmap chain. Sets no texture

@@ -240,6 +240,18 @@ void window_framebuffer_size(int* width, int* height) {
   if (window_handle) glfwGetFramebufferSize(window_handle, width, height);
 }
 
+void window_leave() {
+#ifdef _WIN32
+  // Windows closes the window and its context with the process, which the
+  // program then ends at once (system_end_process). Under Wine, closing them
+  // first now and then raised an X error (BadWindow on unmapping the
+  // process's first window) that ended the program with status 1.
+  window_handle = nullptr;
+#else
+  window_terminate();
+#endif
+}
+
 void window_terminate() {
   if (headless.chosen) {
 #if FILM_EGL

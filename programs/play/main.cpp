@@ -32,6 +32,6 @@ int film_play() {
     player_read_keys(&player);
   }
 
-  window_terminate();
+  window_leave();
   return player.failed ? 1 : 0;
 }
