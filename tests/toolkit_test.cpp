@@ -539,3 +539,26 @@ TEST(Noise, WhiteNoiseDependsOnThePixelPositionOnly) {
   generate(target, static_cast<int>(FOBIMQQB[2]));
   EXPECT_EQ(read_layer(target), image);
 }
+
+#ifdef _WIN32
+// Here, not at the top: windows.h defines near and far, which the tests above
+// use as names.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+// The fixture's window started GLFW, which loaded an XInput library for
+// joysticks (and its own update thread with it, under Wine). Freeing it as
+// glfwTerminate does must leave it in memory: under Wine, freeing it while
+// that thread finished ran the thread into unmapped code after the program
+// had ended its work.
+TEST(Window, TheJoystickLibraryOutlivesTheWindowSystemsEnd) {
+  const wchar_t* loaded = nullptr;
+  for (const wchar_t* name : {L"xinput1_4.dll", L"xinput1_3.dll", L"xinput9_1_0.dll"})
+    if (!loaded && GetModuleHandleW(name)) loaded = name;
+  if (!loaded) GTEST_SKIP() << "GLFW found no XInput library here";
+  FreeLibrary(GetModuleHandleW(loaded));
+  EXPECT_NE(GetModuleHandleW(loaded), nullptr);
+}
+#endif

@@ -20,3 +20,12 @@ void toolkit_listen_to_gl_errors(void (*(*get_proc)(const char* name))());
 
 // Whether a space-separated list (GL or EGL extensions) holds the word whole.
 bool toolkit_has_word(const char* list, const char* word);
+
+// Keeps the input libraries the windowing library loaded at its start (on
+// Windows: XInput and DirectInput, for joysticks) in memory until the
+// process ends, whatever its termination frees. Under Wine, XInput's update
+// thread signals that it has stopped and then still runs a few instructions
+// of the library; freeing the library at that moment made that thread jump
+// into unmapped memory ("Unhandled page fault on execute access") after the
+// program had finished. Does nothing elsewhere.
+void system_keep_input_libraries();

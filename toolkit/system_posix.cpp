@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "toolkit/pieces.h"
 #include "toolkit/toolkit.h"
 
 const char* system_program_name() {
@@ -45,6 +46,8 @@ int system_end_process(int status) {
 int system_run_windowed(int (*body)()) {
   return body();
 }
+
+void system_keep_input_libraries() {}
 
 const char* system_missing_display() {
   return std::getenv("DISPLAY") ? nullptr

@@ -1,5 +1,6 @@
 // system_web.cpp: what the toolkit needs from the browser build's system.
 // Error lines go to the browser's console and, through the page, onto it.
+#include "toolkit/pieces.h"
 #include "toolkit/toolkit.h"
 
 const char* system_program_name() {
@@ -10,6 +11,8 @@ const char* system_program_name() {
 int system_open_standard_streams() {
   return 1;
 }
+
+void system_keep_input_libraries() {}
 
 // The page has made the WebGL context before the program starts.
 const char* system_missing_display() {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/pieces.h"
 #include "toolkit/toolkit.h"
 
 // UTF-8 text as UTF-16, for the wide-character calls, and back.
@@ -138,13 +139,13 @@ int system_run_windowed(int (*body)()) {
 }
 
 int system_end_process(int status) {
-  // The program's own teardown is done: the window and its GL context are
-  // gone and every file it wrote is closed. The process ends here, without
-  // the library unloading that follows a return from main: under Wine with
-  // Mesa's drivers that unloading raced with the window system's and the
-  // driver's own teardown and, now and then, failed after the program had
+  // The program's own teardown is done and every file it wrote is closed.
+  // The process ends here, without the library unloading that follows a
+  // return from main: under Wine that unloading raced with the window
+  // system's own teardown and now and then failed after the program had
   // finished (an X BadWindow error on unmapping the process's first window,
-  // which ends it with status 1, or a jump into code already unloaded).
+  // which ends it with status 1). The other fault seen at exit, a jump into
+  // unloaded code, was XInput's thread; see system_keep_input_libraries.
   std::fflush(nullptr);
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
   return status;
@@ -267,6 +268,18 @@ const char* system_create_file(const char* path, const void* bytes, size_t size,
 
 const char* system_missing_display() {
   return nullptr;
+}
+
+void system_keep_input_libraries() {
+  // The libraries GLFW may have loaded for joysticks: the first XInput it
+  // found, and DirectInput 8. Pinning a library that is not loaded does
+  // nothing.
+  static const wchar_t* const names[] = {L"xinput1_4.dll", L"xinput1_3.dll", L"xinput9_1_0.dll",
+                                         L"xinput1_2.dll", L"xinput1_1.dll", L"dinput8.dll"};
+  for (const wchar_t* name : names) {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, name, &module);
+  }
 }
 
 unsigned long long system_peak_memory_bytes() {

@@ -103,6 +103,9 @@ int window_init() {
     std::fprintf(stderr, "%s: cannot start the window system: %s\n", program_name(), last_error);
     return 0;
   }
+  // glfwTerminate frees the input libraries glfwInit loaded; they stay until
+  // the process ends instead (see system_keep_input_libraries).
+  system_keep_input_libraries();
   return 1;
 }
 
