@@ -59,8 +59,8 @@ bool enter_asset_folder(const char* program, const std::vector<std::string*>& pa
     return false;
   }
   for (std::string* path : paths)
-    if (!path->empty() && std::filesystem::path(*path).is_relative())
-      *path = (here / *path).lexically_normal().string();
+    if (!path->empty() && std::filesystem::u8path(*path).is_relative())
+      *path = (here / std::filesystem::u8path(*path)).lexically_normal().u8string();
   std::filesystem::current_path(folder, error);
   if (error) {
     std::fprintf(stderr, "%s: cannot use %s: %s\n", program, folder, error.message().c_str());

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -48,8 +49,14 @@ std::string write_file(const std::string& name, const std::string& bytes) {
 }
 
 bool read_png(const std::string& path, rgb_image* out) {
+  // Read through a UTF-8 path on every system, then decoded from memory.
+  std::ifstream in(fs::u8path(path), std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.good() && !in.eof()) return false;
   int channels = 0;
-  unsigned char* pixels = stbi_load(path.c_str(), &out->width, &out->height, &channels, 3);
+  unsigned char* pixels = stbi_load_from_memory(
+      reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()),
+      &out->width, &out->height, &channels, 3);
   if (!pixels) return false;
   out->rgb.assign(pixels, pixels + static_cast<size_t>(out->width) * out->height * 3);
   stbi_image_free(pixels);

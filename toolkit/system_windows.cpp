@@ -57,18 +57,20 @@ std::FILE* system_open_file(const char* path, const char* mode) {
 }
 
 const char* system_program_name() {
-  static char name[MAX_PATH] = "";
+  static char name[4 * MAX_PATH] = "";
   if (name[0]) return name;
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) {
     std::strcpy(name, "program");
     return name;
   }
-  const char* start = path;
-  for (const char* c = path; *c; ++c)
-    if (*c == '\\' || *c == '/') start = c + 1;
-  std::strcpy(name, start);
+  const wchar_t* start = path;
+  for (const wchar_t* c = path; *c; ++c)
+    if (*c == L'\\' || *c == L'/') start = c + 1;
+  // In UTF-8, as every line the program writes.
+  const std::string base = utf8(start);
+  std::snprintf(name, sizeof name, "%s", base.c_str());
   char* dot = std::strrchr(name, '.');
   if (dot && _stricmp(dot, ".exe") == 0) *dot = '\0';
   return name;
@@ -114,7 +116,7 @@ static void show_kept_errors() {
   kept_errors = nullptr;
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   if (!text.empty())
-    MessageBoxA(nullptr, text.c_str(), system_program_name(),
+    MessageBoxW(nullptr, wide(text.c_str()).c_str(), wide(system_program_name()).c_str(),
                 MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
@@ -122,10 +124,10 @@ int system_run_windowed(int (*body)()) {
   if (!standard_error_is_kept()) {
     // A file in the user's temporary folder that is deleted once closed
     // ("D"); standard error is rebound to it until the program ends.
-    char folder[MAX_PATH];
-    char path[MAX_PATH];
-    if (GetTempPathA(MAX_PATH, folder) && GetTempFileNameA(folder, "err", 0, path)) {
-      kept_errors = std::fopen(path, "w+bD");
+    wchar_t folder[MAX_PATH];
+    wchar_t path[MAX_PATH];
+    if (GetTempPathW(MAX_PATH, folder) && GetTempFileNameW(folder, L"err", 0, path)) {
+      kept_errors = _wfopen(path, L"w+bD");
       if (kept_errors && std::freopen("NUL", "w", stderr) &&
           _dup2(_fileno(kept_errors), _fileno(stderr)) == 0) {
         std::setvbuf(stderr, nullptr, _IONBF, 0);
@@ -206,23 +208,29 @@ const char* system_read_file(const char* path, long long max_bytes,
   return problem;
 }
 
-// The system's words for an error code, without the line end it ends with.
+// The system's words for an error code in UTF-8 (as every line the program
+// writes), without the line end it ends with.
 static const char* windows_reason(DWORD code) {
-  static char text[256];
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, 0, text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
-                        text[length - 1] == '.' || text[length - 1] == ' '))
-    text[--length] = '\0';
-  if (length == 0) std::snprintf(text, sizeof text, "system error %lu", code);
+  static char text[1024];
+  wchar_t words[256];
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, words, 256, nullptr);
+  while (length > 0 && (words[length - 1] == L'\n' || words[length - 1] == L'\r' ||
+                        words[length - 1] == L'.' || words[length - 1] == L' '))
+    words[--length] = L'\0';
+  if (length == 0)
+    std::snprintf(text, sizeof text, "system error %lu", code);
+  else
+    std::snprintf(text, sizeof text, "%s", utf8(words).c_str());
   return text;
 }
 
 const char* system_create_file(const char* path, const void* bytes, size_t size, bool* existed) {
   *existed = false;
+  const std::wstring name = wide(path);
   // Without following a link: a link, even to nothing, is an attribute of
   // the name itself.
-  if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+  if (GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES) {
     *existed = true;
     return nullptr;
   }
@@ -230,14 +238,14 @@ const char* system_create_file(const char* path, const void* bytes, size_t size,
   if (looked != ERROR_FILE_NOT_FOUND) return windows_reason(looked);
   // A temporary name of its own, made only if new (CREATE_NEW fails on any
   // name that is taken, links included).
-  std::string temporary;
+  std::wstring temporary;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
     char suffix[48];
     std::snprintf(suffix, sizeof suffix, ".partial-%lu-%u", GetCurrentProcessId(),
                   static_cast<unsigned>(GetTickCount()) + attempt);
-    temporary = std::string(path) + suffix;
-    file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    temporary = name + wide(suffix);
+    file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
       return windows_reason(GetLastError());
@@ -256,9 +264,10 @@ const char* system_create_file(const char* path, const void* bytes, size_t size,
   if (!fault && !FlushFileBuffers(file)) fault = GetLastError();
   if (!CloseHandle(file) && !fault) fault = GetLastError();
   // Without MOVEFILE_REPLACE_EXISTING the move fails on a taken name.
-  if (!fault && MoveFileExA(temporary.c_str(), path, MOVEFILE_WRITE_THROUGH)) return nullptr;
+  if (!fault && MoveFileExW(temporary.c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH))
+    return nullptr;
   if (!fault) fault = GetLastError();
-  DeleteFileA(temporary.c_str());
+  DeleteFileW(temporary.c_str());
   if (fault == ERROR_ALREADY_EXISTS || fault == ERROR_FILE_EXISTS) {
     *existed = true;
     return nullptr;

@@ -234,7 +234,7 @@ std::string view_save(view_state* view) {
   std::snprintf(file_name, sizeof file_name, "view-%07.3f.png",
                 static_cast<double>(view->frame) / view->options.fps);
   const std::string path =
-      (std::filesystem::path(view->options.folder) / file_name).lexically_normal().string();
+      (std::filesystem::u8path(view->options.folder) / file_name).lexically_normal().u8string();
   const char* const name = path.c_str();
   if (!film_write_png(name, view_image(view))) {
     const std::string reason = std::strerror(errno);

@@ -114,7 +114,9 @@ void rebuild_and_report(view_shaders* shaders, int index) {
 
 void view_shaders_start(view_shaders* shaders, const std::string& folder) {
   if (folder.empty()) return;
-  const std::filesystem::path base(folder);
+  // Paths are UTF-8 throughout (on Windows too, where a plain path would be
+  // read in the system's code page).
+  const std::filesystem::path base = std::filesystem::u8path(folder);
   std::error_code error;
   std::filesystem::create_directories(base, error);
   if (!error && !std::filesystem::is_directory(base, error) && !error)
@@ -136,7 +138,7 @@ void view_shaders_start(view_shaders* shaders, const std::string& folder) {
       if (vertex && !entry.vertex) continue;
       view_stage_file file{
           index, vertex == 1,
-          (base / (std::string(entry.name) + (vertex ? ".vert" : ".frag"))).string(), ""};
+          (base / (std::string(entry.name) + (vertex ? ".vert" : ".frag"))).u8string(), ""};
       const std::string text = vertex ? *entry.vertex : *entry.fragment;
       bool existed = false;
       if (const char* problem =
