@@ -21,6 +21,10 @@ windows=${WINDOWS_BUILD_DIR:-$root/build-windows}
 dist=${DIST_DIR:-$root/dist}
 cache_root=${SKYWARD_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/skyward}
 export WINEPREFIX=${WINEPREFIX:-$cache_root/wine} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine names the Unix files after the locale's character set: under an ASCII
+# one (no LANG, as on a bare machine) it cannot make a file whose name is
+# beyond ASCII, which the viewer's test and the Windows faults make.
+export LC_ALL=C.UTF-8
 "$root/scripts/setup.sh" --windows
 
 fail() {

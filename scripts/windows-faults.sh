@@ -17,6 +17,8 @@
 #   package and the cross build's tests/fake_encoder.exe; run by
 #   scripts/windows-check.sh, which sets up Wine and its display)
 set -uo pipefail
+# Names beyond ASCII need a UTF-8 locale for Wine to make them on disk.
+export LC_ALL=C.UTF-8
 folder=$(cd "$1" && pwd)
 encoder=$(winepath -w "$2")
 work=$(mktemp -d)
