@@ -47,12 +47,29 @@ void view_timers_end(view_timers* timers) {
 
 namespace {
 
+// The font has the printable ASCII characters only, and looks each one up by
+// its code: every other character (a UTF-8 sequence in a path, say) is shown
+// as one '?', and nothing outside the font's table is ever looked up.
+std::string printable(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto code = static_cast<unsigned char>(c);
+    if (code == '\n' || (code >= 32 && code < 127))
+      out += c;
+    else if (code < 0x80 || code >= 0xC0)  // not a UTF-8 continuation byte
+      out += '?';
+  }
+  return out;
+}
+
 // Draws text with its top-left corner at (x, y) in window pixels (y down),
 // magnified `scale` times, on a dark panel. Returns the panel's height.
 float draw_text(const std::string& text, float x, float y, float scale, unsigned char red,
                 unsigned char green, unsigned char blue) {
   static char vertices[160000];  // about 2,000 characters
-  char* chars = const_cast<char*>(text.c_str());
+  std::string shown = printable(text);
+  char* chars = shown.data();
   const float width = static_cast<float>(stb_easy_font_width(chars)) * scale;
   const float height = static_cast<float>(stb_easy_font_height(chars)) * scale;
   glColor4f(0.0f, 0.0f, 0.0f, 0.6f);
