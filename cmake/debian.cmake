@@ -55,9 +55,9 @@ set(skyward-view_program demo-view)
 set(skyward-farm_program demo-capture)
 # The farm's script runs beside the programs; a copy in the build folder
 # serves its manual page.
-install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/farm-capture.sh
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/programs/farm/skyward-farm.sh
   DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/skyward)
-configure_file(${PROJECT_SOURCE_DIR}/scripts/farm-capture.sh ${CMAKE_BINARY_DIR}/farm-capture.sh
+configure_file(${PROJECT_SOURCE_DIR}/programs/farm/skyward-farm.sh ${CMAKE_BINARY_DIR}/skyward-farm.sh
   COPYONLY)
 set(manual_pages)
 foreach(command IN LISTS commands)

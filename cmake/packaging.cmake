@@ -19,7 +19,7 @@ list(TRANSFORM film_asset_files PREPEND ${CMAKE_BINARY_DIR}/)
 
 if(WIN32)
   # The notices of the statically linked libraries come with their builds
-  # (scripts/windows-deps.sh puts them in <prefix>/notices).
+  # (scripts/windows/deps.sh puts them in <prefix>/notices).
   set(WINDOWS_NOTICES "" CACHE PATH "Folder with the notices of the libraries linked statically")
   install(TARGETS ${film_programs} RUNTIME DESTINATION .)
   install(FILES ${film_asset_files} DESTINATION .)

@@ -10,8 +10,8 @@
 #                          so that the page's progress bar counts real bytes
 # Run with cmake -DASSET_DIR=... -DBUILD=... -DOUT=... -DSOURCE=... -DPOSTER=...
 # -P web-files.cmake. The asset names come from the film's own list in
-# demo/asset_files.h. The folder is made afresh, so nothing stale is served.
-file(READ "${SOURCE}/demo/asset_files.h" asset_header)
+# film/asset_files.h. The folder is made afresh, so nothing stale is served.
+file(READ "${SOURCE}/film/asset_files.h" asset_header)
 string(REGEX MATCHALL "\"[a-z-]+\\.(obj|tga)\"" asset_names "${asset_header}")
 file(REMOVE_RECURSE "${OUT}")
 file(MAKE_DIRECTORY "${OUT}/assets")

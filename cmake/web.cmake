@@ -2,13 +2,13 @@
 # drives it). Builds the program (programs/web/web.cpp and the shared sources) as
 # skyward.js and skyward.wasm, then fills site/ with exactly what is served:
 # the page, the program and the assets, compressed (see web-files.cmake).
-# The model importer comes from FILM_WEB_DEPS (scripts/web-deps.sh), the
+# The model importer comes from FILM_WEB_DEPS (scripts/web/deps.sh), the
 # asset files from FILM_ASSET_DIR (a native build folder), the poster from
 # FILM_POSTER (a still demo-capture made).
 set(FILM_WEB_DEPS "" CACHE PATH "Prefix holding the importer built for the web")
 set(FILM_ASSET_DIR "" CACHE PATH "Folder holding the film's generated asset files")
 if(NOT FILM_WEB_DEPS OR NOT EXISTS "${FILM_WEB_DEPS}/lib/libassimp.a")
-  message(FATAL_ERROR "FILM_WEB_DEPS must name the prefix made by scripts/web-deps.sh")
+  message(FATAL_ERROR "FILM_WEB_DEPS must name the prefix made by scripts/web/deps.sh")
 endif()
 if(NOT FILM_ASSET_DIR OR NOT EXISTS "${FILM_ASSET_DIR}/ring.obj")
   message(FATAL_ERROR "FILM_ASSET_DIR must name a native build folder holding the asset files")

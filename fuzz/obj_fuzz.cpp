@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "demo/assets.h"
+#include "film/assets.h"
 
 namespace {
 

@@ -24,9 +24,9 @@ for flag in "$@"; do
   case $flag in
     --checks) packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck) ;;
     # CPack's Debian generator runs `file` on each program; icoutils reads
-    # the Windows programs' resources back (scripts/windows-check.sh).
+    # the Windows programs' resources back (scripts/windows/check.sh).
     # The Debian package's manual pages (help2man) and its checks
-    # (scripts/deb-check.sh) come with the packages, which package.sh makes.
+    # (scripts/checks/deb-check.sh) come with the packages, which package.sh makes.
     --windows)
       packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev dpkg-dev libutfcpp-dev wine wine64 zip unzip
         file icoutils help2man lintian desktop-file-utils appstream man-db)

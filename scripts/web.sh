@@ -5,7 +5,7 @@
 #   scripts/web.sh            build, then serve (Ctrl-C stops the server)
 #   scripts/web.sh --build    build only
 # Needs Debian's emscripten; the model importer is built once from Debian's
-# source into a cache (scripts/web-deps.sh); the asset files and the page's
+# source into a cache (scripts/web/deps.sh); the asset files and the page's
 # poster (a still drawn by demo-capture) come from the native build (build/,
 # or $BUILD_DIR), whose asset generator and demo-capture are built first.
 # PORT picks the server's port (default 8080).
@@ -37,7 +37,7 @@ if [[ ! -f $poster || $native/demo-capture -nt $poster ]]; then
     --size "$poster_size" --out "$stills" >/dev/null)
   mv "$stills"/still-*.png "$poster"
 fi
-deps=$("$root/scripts/web-deps.sh")
+deps=$("$root/scripts/web/deps.sh")
 emcmake cmake -S "$root" --preset web -B "$web" \
   -DFILM_WEB_DEPS="$deps" -DFILM_ASSET_DIR="$native" -DFILM_POSTER="$poster" >/dev/null
 cmake --build "$web" -j"$jobs" --target site

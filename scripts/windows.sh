@@ -2,7 +2,7 @@
 # Cross-builds the film for 64-bit Windows with Debian's mingw-w64 toolchain
 # into build-windows/ (or $WINDOWS_BUILD_DIR): demo1080.exe, demo720.exe,
 # demo-capture.exe and the toolkit's tests. The libraries come from
-# scripts/windows-deps.sh (built once into a cache), the asset files from the
+# scripts/windows/deps.sh (built once into a cache), the asset files from the
 # native build in build/ (or $BUILD_DIR), which is built first. Checks that
 # each program needs no DLL beyond Windows' own.
 set -euo pipefail
@@ -12,7 +12,7 @@ build=${WINDOWS_BUILD_DIR:-$root/build-windows}
 jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 
 "$root/scripts/setup.sh" --windows
-prefix=$("$root/scripts/windows-deps.sh")
+prefix=$("$root/scripts/windows/deps.sh")
 BUILD_DIR=$native "$root/scripts/build.sh"
 cmake -S "$root" --preset windows -B "$build" -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_FIND_ROOT_PATH="$prefix" -DFILM_ASSETS_FROM="$native" -DWINDOWS_NOTICES="$prefix/notices" \

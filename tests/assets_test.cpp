@@ -5,7 +5,7 @@
 // follow from where and how large the film shows each model.
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
-#include "demo/assets.h"
+#include "film/assets.h"
 
 #include <assimp/cimport.h>
 #include <assimp/mesh.h>

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "demo/script.h"
+#include "film/script.h"
 
 TEST(Easing, SmoothstepIsTheQuinticCurve) {
   EXPECT_FLOAT_EQ(smoothstep(0.25f, 0.75f, 0.5f), 0.5f);

@@ -1,7 +1,7 @@
 // effects_test.cpp: the film's ten programs (which source goes where, built
 // in their order, clean logs), the lit vertex stage's tangent-space vectors
 // against a CPU evaluation, and the ship and text draws into the scene target.
-#include "demo/effects.h"
+#include "film/effects.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "demo/assets.h"
-#include "demo/terrain.h"
+#include "film/assets.h"
+#include "film/terrain.h"
 #include "gl_fixture.h"
 #include "mesh_helpers.h"
 

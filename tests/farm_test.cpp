@@ -1,8 +1,8 @@
 // Captures cut into ranges of frames: demo-capture --frames against the
-// whole-film capture, and the farm script (scripts/farm-capture.sh) that
+// whole-film capture, and the farm script (programs/farm/skyward-farm.sh) that
 // renders the ranges with GNU parallel on this machine, joins them, resumes a
 // stopped run and fails cleanly. Runs the programs built next to the film;
-// the path through an ssh host is checked by scripts/farm-ssh-check.sh.
+// the path through an ssh host is checked by scripts/checks/farm-ssh-check.sh.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -258,7 +258,7 @@ TEST(Farm, FailingRangeEndsTheRunWithOneLine) {
   const std::vector<std::string> lines = lines_of(run.output);
   ASSERT_FALSE(lines.empty());
   const std::string& last = lines.back();
-  EXPECT_EQ(last.rfind("farm-capture: cannot render frames 1-28 on ", 0), 0u) << run.output;
+  EXPECT_EQ(last.rfind("skyward-farm: cannot render frames 1-28 on ", 0), 0u) << run.output;
   EXPECT_NE(last.find("(local)"), std::string::npos) << last;
   EXPECT_NE(last.find("/bin/false failed"), std::string::npos) << last;
   EXPECT_NE(last.find("after 2 tries"), std::string::npos) << last;

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "demo/effects.h"
-#include "demo/film.h"
+#include "film/effects.h"
+#include "film/film.h"
 #include "gl_fixture.h"
 
 namespace {

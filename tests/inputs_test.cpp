@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/assets.h"
+#include "film/assets.h"
 #include "gl_fixture.h"
 #include "mesh_helpers.h"
 

@@ -13,7 +13,7 @@
 #include <malloc.h>
 #endif
 
-#include "demo/assets.h"
+#include "film/assets.h"
 #include "gl_fixture.h"
 #include "mesh_helpers.h"
 #include "test_files.h"

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <vector>
 
-#include "demo/effects.h"
-#include "demo/film.h"
+#include "film/effects.h"
+#include "film/film.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cmath>
 #include <vector>
 
-#include "demo/effects.h"
-#include "demo/film.h"
+#include "film/effects.h"
+#include "film/film.h"
 #include "gl_fixture.h"
 
 namespace {

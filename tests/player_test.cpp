@@ -2,7 +2,7 @@
 // drive it: one presented frame per call, the two-second bars around the
 // film with the same clock rules, a stop that ends the film after the frame
 // in progress, and a second showing that reuses what the first made.
-#include "demo/player.h"
+#include "film/player.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // script_test.cpp: the timeline stepped frame by frame, checked at the
 // landmarks of the film. Most tests fly without drawing; one flies drawn
 // through the GL fixture with tiny stand-in meshes and compares.
-#include "demo/script.h"
+#include "film/script.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@
 #include <set>
 #include <vector>
 
-#include "demo/assets.h"
-#include "demo/effects.h"
-#include "demo/terrain.h"
+#include "film/assets.h"
+#include "film/effects.h"
+#include "film/terrain.h"
 #include "gl_fixture.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "demo/film.h"
+#include "film/film.h"
 #include "gl_fixture.h"
 
 namespace {

@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "demo/assets.h"
+#include "film/assets.h"
 #include "process_helpers.h"
 
 // Last: Xlib defines short macro names (None, Bool, Status) that other headers use.

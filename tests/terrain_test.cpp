@@ -1,6 +1,6 @@
 // terrain_test.cpp: the terrain generator read back through mesh(), checked
 // against a CPU evaluation of its height function, and the terrain's shading.
-#include "demo/terrain.h"
+#include "film/terrain.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "demo/assets.h"
-#include "demo/effects.h"
+#include "film/assets.h"
+#include "film/effects.h"
 #include "gl_fixture.h"
 
 namespace {

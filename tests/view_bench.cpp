@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/options.h"
+#include "film/options.h"
 #include "programs/view/view.h"
 
 namespace {

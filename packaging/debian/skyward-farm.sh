@@ -4,4 +4,4 @@
 # Usage: skyward-farm [options] OUTPUT.mp4   (skyward-farm --help)
 FARM_PROGRAM_NAME=skyward-farm
 export FARM_PROGRAM_NAME
-exec @PROGRAM_DIR@/farm-capture.sh "$@"
+exec @PROGRAM_DIR@/skyward-farm.sh "$@"

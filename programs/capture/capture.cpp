@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
-#include "demo/cli_options.h"
-#include "demo/command.h"
+#include "programs/common/cli_options.h"
+#include "programs/common/command.h"
 
 const char* capture_program_name = "demo-capture";
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/film.h"
+#include "film/film.h"
 
 // The program's name, at the start of every line it prints on stderr: the
 // installed command's name where the package runs it (command.h).

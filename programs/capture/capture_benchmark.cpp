@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "demo/assets.h"
-#include "demo/effects.h"
-#include "demo/terrain.h"
+#include "film/assets.h"
+#include "film/effects.h"
+#include "film/terrain.h"
 #include "programs/capture/capture.h"
 
 namespace {

@@ -7,7 +7,7 @@
 // difference between demo1080 and demo720.
 #include <cstdio>
 
-#include "demo/player.h"
+#include "film/player.h"
 
 #ifndef FILM_WIDTH
 #define FILM_WIDTH 1920

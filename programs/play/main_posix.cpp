@@ -1,5 +1,5 @@
 // main_posix.cpp: the players' entry on POSIX systems.
-#include "demo/film.h"
+#include "film/film.h"
 
 int main(int, char**) {
   return system_run_windowed(film_play);

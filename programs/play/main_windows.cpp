@@ -4,7 +4,7 @@
 #define NOMINMAX
 #include <windows.h>
 
-#include "demo/film.h"
+#include "film/film.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   return system_run_windowed(film_play);

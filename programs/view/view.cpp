@@ -19,8 +19,8 @@
 #include <exception>
 #include <filesystem>
 
-#include "demo/cli_options.h"
-#include "demo/command.h"
+#include "programs/common/cli_options.h"
+#include "programs/common/command.h"
 
 const char* view_program_name = "demo-view";
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "demo/command.h"
+#include "programs/common/command.h"
 #include "programs/view/view.h"
 
 // The program, ended by main through system_end_process.

@@ -18,8 +18,8 @@
 #include <cstring>
 #include <string>
 
-#include "demo/options.h"
-#include "demo/player.h"
+#include "film/options.h"
+#include "film/player.h"
 
 static const char* const program_name = "skyward";
 

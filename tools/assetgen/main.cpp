@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "demo/asset_files.h"
+#include "film/asset_files.h"
 #include "tools/assetgen/assetgen.h"
 
 #ifndef ASSETGEN_FONT

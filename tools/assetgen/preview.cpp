@@ -14,7 +14,7 @@
 
 #include <cstdio>
 
-#include "demo/asset_files.h"
+#include "film/asset_files.h"
 #include "tools/assetgen/raster.h"
 
 namespace {
