@@ -10,7 +10,7 @@ cmake -S "$root" --preset analysis -B "$build" >/dev/null
 cd "$root"
 # The browser build's own files (web.cpp, *_web.cpp) compile only with
 # Emscripten, and the Windows files (*_windows.cpp) only in the cross build.
-mapfile -t sources < <(find toolkit demo programs tools -name '*.cpp' ! -name 'web.cpp' ! -name '*_web.cpp' \
+mapfile -t sources < <(find toolkit film programs tools -name '*.cpp' ! -name 'web.cpp' ! -name '*_web.cpp' \
   ! -name '*_windows.cpp' | LC_ALL=C sort)
 if ((${#sources[@]} == 0)); then
   echo "static-analysis: no sources found under $root" >&2
