@@ -85,8 +85,6 @@ StateSaveLocation=$dir/state
 SlurmdSpoolDir=$dir/spool
 SlurmctldPidFile=$dir/run/slurmctld.pid
 SlurmdPidFile=$dir/run/slurmd.pid
-SlurmctldLogFile=$dir/log/slurmctld.log
-SlurmdLogFile=$dir/log/slurmd.log
 SlurmctldDebug=info
 SlurmdDebug=info
 ProctrackType=proctrack/linuxproc
@@ -124,6 +122,10 @@ slurm_start() {
     slurm_say "cannot start a cluster: one runs already in $slurm_dir"
     return 1
   fi
+  if [[ ! $cpus =~ ^[1-9][0-9]*$ ]]; then
+    slurm_say "cannot start a cluster of '$cpus' processors: not a positive number"
+    return 1
+  fi
   if [[ $(id -u) -ne 0 ]]; then
     slurm_say "cannot start a cluster: the daemons run as root, and this is uid $(id -u)"
     return 1
@@ -134,13 +136,14 @@ slurm_start() {
       return 1
     }
   done
-  host=$(hostname -s)
+  host=$(uname -n | cut -d. -f1)
   ctld_port=$(slurm_free_port) && d_port=$(slurm_free_port "$ctld_port") || {
     slurm_say "cannot start a cluster: no free TCP port found"
     return 1
   }
   slurm_dir=$(mktemp -d /tmp/slurm.XXXXXX)
   mkdir -p "$slurm_dir"/{munge,state,spool,run,log}
+  chmod 711 "$slurm_dir"
   # Clients need to reach the socket; the key itself stays private.
   chmod 711 "$slurm_dir/munge"
   slurm_write_conf "$cpus" "$host" "$ctld_port" "$d_port"
@@ -149,8 +152,9 @@ slurm_start() {
   chmod 600 "$slurm_dir/munge/key"
 
   # Each daemon in the foreground of a background job, so that its process is
-  # ours to stop, with its output in its own log and nothing of the caller's
-  # output held open.
+  # ours to stop, with its output in its own log (Slurm's daemons log to
+  # standard error, and not to syslog, in the foreground without a log file)
+  # and nothing of the caller's output held open.
   /usr/sbin/munged --foreground --force --socket="$slurm_dir/munge/socket" \
     --key-file="$slurm_dir/munge/key" --pid-file="$slurm_dir/run/munged.pid" \
     --log-file="$slurm_dir/log/munged.log" --seed-file="$slurm_dir/munge/seed" \
@@ -160,9 +164,9 @@ slurm_start() {
     slurm_stop
     return 1
   fi
-  /usr/sbin/slurmctld -D -i -f "$SLURM_CONF" </dev/null >>"$slurm_dir/log/slurmctld.out" 2>&1 &
+  /usr/sbin/slurmctld -D -i -f "$SLURM_CONF" </dev/null >>"$slurm_dir/log/slurmctld.log" 2>&1 &
   slurm_ctld_pid=$!
-  /usr/sbin/slurmd -D -f "$SLURM_CONF" -N "$host" </dev/null >>"$slurm_dir/log/slurmd.out" 2>&1 &
+  /usr/sbin/slurmd -D -f "$SLURM_CONF" -N "$host" </dev/null >>"$slurm_dir/log/slurmd.log" 2>&1 &
   slurm_d_pid=$!
   if ! slurm_wait_for "the node" "$timeout" slurm_node_idle "$host"; then
     slurm_stop
