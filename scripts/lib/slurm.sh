@@ -89,19 +89,20 @@ SlurmctldDebug=info
 SlurmdDebug=info
 ProctrackType=proctrack/linuxproc
 TaskPlugin=task/none
-JobContainerType=job_container/none
 MpiDefault=none
 MailProg=/bin/true
-SwitchType=switch/none
-AccountingStorageType=accounting_storage/none
-JobAcctGatherType=jobacct_gather/none
+# No accounting database and no gathering of the jobs' use: both are off
+# when unset.
 JobCompType=jobcomp/filetxt
 JobCompLoc=$dir/jobs.log
 SchedulerType=sched/backfill
+# Batch jobs are scheduled as soon as they come, and a job whose dependency
+# can never be met is cancelled rather than left pending for ever.
 SchedulerParameters=batch_sched_delay=0
 DependencyParameters=kill_invalid_depend
 SelectType=select/cons_tres
 SelectTypeParameters=CR_CPU
+# Finished jobs stay visible to scontrol and squeue for a day.
 MinJobAge=86400
 MaxArraySize=100001
 MaxJobCount=100000
