@@ -22,15 +22,25 @@
 #                        FAILED, CANCELLED, PENDING, ...) from the controller
 #   slurm_wait_gone ID [S]  waits up to S seconds (default 60) until job ID
 #                        (every task of an array; every job when ID is empty)
-#                        has left the pending, running and completing states
+#                        has left the pending, running and completing states;
+#                        fails if it has not, or the controller does not answer
 # After slurm_start, slurm_dir names the folder; jobs may write under it.
+# For example:
+#   source scripts/lib/slurm.sh
+#   trap slurm_stop EXIT
+#   slurm_start 2
+#   id=$(sbatch --parsable --array=0-3%2 --output=/dev/null render-range.sh)
+#   slurm_wait_gone "$id" 600 && [[ $(slurm_job_state "$id") == COMPLETED ]]
+# The daemons are background jobs of the calling shell: a bare `wait` there
+# waits for them too, so wait for the caller's own processes by their ids.
 #
 # What a caller learns about finished jobs: there is no accounting database,
-# so sacct has nothing to show. The controller keeps each finished job for
-# MinJobAge seconds (set to a day here): `scontrol show job ID` then gives
-# JobState, ExitCode=STATUS:SIGNAL, NodeList and, for a job held back by a
-# dependency that can no longer be met, Reason=DependencyNeverSatisfied;
-# `squeue --states=all` lists them too. The completion log
+# so sacct only answers "Slurm accounting storage is disabled". The
+# controller keeps each finished job for MinJobAge seconds (a day here):
+# `scontrol show job ID` (ARRAYID_TASK for one task of an array) then gives
+# JobState, ExitCode=STATUS:SIGNAL and NodeList; a job whose dependency can no
+# longer be met ends CANCELLED with Reason=DependencyNeverSatisfied.
+# `squeue --states=all` lists finished jobs too. The completion log
 # ($slurm_dir/jobs.log, one line per finished job or array task: JobId,
 # JobState, NodeList, ExitCode, ...) keeps the same record for as long as the
 # cluster lives.
@@ -205,10 +215,14 @@ slurm_job_state() {
 }
 
 slurm_wait_gone() {
-  local tenths=$((${2:-60} * 10)) i jobs=()
+  local tenths=$((${2:-60} * 10)) i live jobs=()
   [[ -z $1 ]] || jobs=(--jobs="$1")
   for ((i = 0; i < tenths; i++)); do
-    [[ -z $(squeue --noheader "${jobs[@]}" --states=PENDING,RUNNING,COMPLETING,CONFIGURING,SUSPENDED --format=%i 2>/dev/null) ]] && return 0
+    # A failing squeue (the controller gone) is no answer: keep asking.
+    if live=$(squeue --noheader "${jobs[@]}" --states=PENDING,RUNNING,COMPLETING,CONFIGURING,SUSPENDED \
+      --format=%i 2>/dev/null) && [[ -z $live ]]; then
+      return 0
+    fi
     sleep 0.1
   done
   return 1
