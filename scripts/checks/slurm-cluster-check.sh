@@ -50,7 +50,7 @@ job_field() {
 # Waits up to 30 s until job ID has finished, and checks its state.
 expect_finished() {
   local id=$1 state=$2 what=$3 actual
-  slurm_wait_gone "$id" 30 || fail "$what" "job $id still runs after 30 s"
+  slurm_wait_gone "$id" 30 || fail "$what" "job $id has not ended after 30 s"
   actual=$(slurm_job_state "$id")
   [[ $actual == "$state" ]] || fail "$what" "job $id ended $actual, not $state"
 }
