@@ -54,11 +54,16 @@ slurm_say() { echo "slurm: $*" >&2; }
 # Prints a TCP port in 20000-59999 that nothing on this machine uses and that
 # is not among the arguments.
 slurm_free_port() {
-  local used port _
-  used=$(awk 'FNR > 1 { split($2, a, ":"); print strtonum("0x" a[2]) }' /proc/net/tcp /proc/net/tcp6 2>/dev/null)
+  local -A used=()
+  local number local_address port _
+  # /proc/net/tcp{,6}: the second field is ADDRESS:PORT, the port in hex.
+  while read -r number local_address _; do
+    [[ $local_address == *:* ]] && used[$((16#${local_address##*:}))]=1
+  done < <(cat /proc/net/tcp /proc/net/tcp6 2>/dev/null)
+  for port in "$@"; do used[$port]=1; done
   for _ in $(seq 100); do
     port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
-    if ! grep -qx "$port" <<<"$used"$'\n'"$(printf '%s\n' "$@")"; then
+    if [[ -z ${used[$port]:-} ]]; then
       echo "$port"
       return 0
     fi
