@@ -85,6 +85,15 @@ slurm_write_conf() {
   local cpus=$1 host=$2 ctld_port=$3 d_port=$4 dir=$slurm_dir
   # No plug-ins from /etc/slurm/plugstack.conf: an empty file of our own.
   : >"$dir/plugstack.conf"
+  # Slurm 24.05 and later set up cgroups in slurmd even when no plug-in uses
+  # them, and fail where none are mounted (a chroot, a container): turn that
+  # off. Older releases do not know the setting and refuse it.
+  local version major minor
+  version=$(/usr/sbin/slurmd -V | awk '{ print $2 }')
+  major=${version%%.*} minor=${version#*.} minor=${minor%%.*}
+  if [[ $major =~ ^[0-9]+$ && $minor =~ ^[0-9]+$ ]] && ((10#$major * 100 + 10#$minor >= 2405)); then
+    echo "CgroupPlugin=disabled" >"$dir/cgroup.conf"
+  fi
   cat >"$dir/slurm.conf" <<EOF
 ClusterName=skyward
 SlurmctldHost=$host(127.0.0.1)
