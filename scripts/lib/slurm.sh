@@ -44,6 +44,7 @@
 # ($slurm_dir/jobs.log, one line per finished job or array task: JobId,
 # JobState, NodeList, ExitCode, ...) keeps the same record for as long as the
 # cluster lives.
+# shellcheck shell=bash
 slurm_dir=
 slurm_munged_pid=
 slurm_ctld_pid=
@@ -55,9 +56,9 @@ slurm_say() { echo "slurm: $*" >&2; }
 # is not among the arguments.
 slurm_free_port() {
   local -A used=()
-  local number local_address port _
+  local local_address port _
   # /proc/net/tcp{,6}: the second field is ADDRESS:PORT, the port in hex.
-  while read -r number local_address _; do
+  while read -r _ local_address _; do
     [[ $local_address == *:* ]] && used[$((16#${local_address##*:}))]=1
   done < <(cat /proc/net/tcp /proc/net/tcp6 2>/dev/null)
   for port in "$@"; do used[$port]=1; done
@@ -162,10 +163,10 @@ slurm_start() {
     }
   done
   host=$(uname -n | cut -d. -f1)
-  ctld_port=$(slurm_free_port) && d_port=$(slurm_free_port "$ctld_port") || {
+  if ! ctld_port=$(slurm_free_port) || ! d_port=$(slurm_free_port "$ctld_port"); then
     slurm_say "cannot start a cluster: no free TCP port found"
     return 1
-  }
+  fi
   slurm_dir=$(mktemp -d /tmp/slurm.XXXXXX)
   mkdir -p "$slurm_dir"/{munge,state,spool,run,log}
   chmod 711 "$slurm_dir"
