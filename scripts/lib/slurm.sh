@@ -86,14 +86,19 @@ slurm_write_conf() {
   local cpus=$1 host=$2 ctld_port=$3 d_port=$4 dir=$slurm_dir
   # No plug-ins from /etc/slurm/plugstack.conf: an empty file of our own.
   : >"$dir/plugstack.conf"
-  # Slurm 24.05 and later set up cgroups in slurmd even when no plug-in uses
-  # them, and fail where none are mounted (a chroot, a container): turn that
-  # off. Older releases do not know the setting and refuse it.
+  # slurmd sets up its cgroup plug-in even when no other plug-in uses it, and
+  # fails where no cgroup file system is mounted (a chroot, some containers).
+  # Slurm 24.05 and later can turn it off; older releases refuse that setting,
+  # and are given the version 1 plug-in over an empty folder of our own, which
+  # it does not touch while the jobs' processes are tracked through /proc.
   local version major minor
   version=$(/usr/sbin/slurmd -V | awk '{ print $2 }')
   major=${version%%.*} minor=${version#*.} minor=${minor%%.*}
   if [[ $major =~ ^[0-9]+$ && $minor =~ ^[0-9]+$ ]] && ((10#$major * 100 + 10#$minor >= 2405)); then
     echo "CgroupPlugin=disabled" >"$dir/cgroup.conf"
+  else
+    mkdir -p "$dir/cgroup"
+    printf 'CgroupPlugin=cgroup/v1\nCgroupMountpoint=%s\n' "$dir/cgroup" >"$dir/cgroup.conf"
   fi
   cat >"$dir/slurm.conf" <<EOF
 ClusterName=skyward
