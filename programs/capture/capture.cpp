@@ -120,6 +120,31 @@ std::string parse_moments(const std::string& text, std::vector<double>* moments)
   std::exit(2);
 }
 
+// The modes as the user chooses them, in the order of capture_mode.
+const std::vector<const char*> mode_names = {"stills", "--video", "--png", "--benchmark"};
+
+// Which modes read each option: the one place that says it. An option of the
+// parser without a row here is refused in every mode.
+constexpr unsigned every_mode =
+    1u << MODE_STILLS | 1u << MODE_VIDEO | 1u << MODE_PNG | 1u << MODE_BENCHMARK;
+constexpr unsigned whole_film_modes = 1u << MODE_VIDEO | 1u << MODE_PNG;
+const std::vector<option_readers> option_table = {
+    {"--help", every_mode},
+    {"--at", 1u << MODE_STILLS},
+    {"--out", 1u << MODE_STILLS},
+    {"--layer", 1u << MODE_STILLS},
+    {"--video", 1u << MODE_VIDEO},
+    {"--ffmpeg", 1u << MODE_VIDEO},
+    {"--png", 1u << MODE_PNG},
+    {"--frames", whole_film_modes},
+    {"--until", whole_film_modes},
+    {"--no-overlap", whole_film_modes},
+    {"--benchmark", 1u << MODE_BENCHMARK},
+    {"--size", every_mode},
+    {"--fps", every_mode},
+    {"--gl", every_mode},
+};
+
 capture_options parse_options(int argc, char** argv) {
   capture_options options;
   CLI::App app{"demo-capture", "demo-capture"};
@@ -188,23 +213,17 @@ capture_options parse_options(int argc, char** argv) {
   if (modes > 1)
     fail_usage(std::string(!video.empty() ? "--video" : "--png") +
                " cannot be combined with another of --video, --png, --benchmark");
-  // Options that only one mode reads are refused in the others, rather than
-  // left unread.
-  const char* const mode_name = !video.empty() ? "--video" : !png.empty() ? "--png" : "--benchmark";
-  for (const char* stills_only : {"--at", "--out", "--layer"})
-    if (modes > 0 && app.count(stills_only) > 0)
-      fail_usage(std::string(stills_only) + " is for stills; it cannot be combined with " +
-                 mode_name);
-  if (video.empty() && app.count("--ffmpeg") > 0)
-    fail_usage("--ffmpeg is for --video; it cannot be used without it");
   if (!video.empty()) options.mode = MODE_VIDEO;
   if (!png.empty()) options.mode = MODE_PNG;
   if (benchmark) options.mode = MODE_BENCHMARK;
+  // An option the chosen mode does not read is refused rather than left
+  // unread.
+  const std::string unread = unread_option(app, option_table, mode_names, options.mode);
+  if (!unread.empty()) fail_usage(unread);
   options.target = !video.empty() ? video : png;
   options.overlap = !no_overlap;
   options.gl = gl == "x11" ? WINDOW_GL_X11 : gl == "egl" ? WINDOW_GL_EGL : WINDOW_GL_AUTO;
   const bool whole_film = options.mode == MODE_VIDEO || options.mode == MODE_PNG;
-  if (!frames.empty() && !whole_film) fail_usage("--frames needs --video or --png");
   if (!frames.empty() && options.until < FILM_LENGTH)
     fail_usage("--frames cannot be combined with --until");
   const long frame_count = film_frame_count(options.fps);
