@@ -63,7 +63,7 @@
 //   Z886594B  char*[8]    the shader piece table that FOBIMQQB is stitched from.
 // The frame's inputs that are globals:
 //   TIME, FRAME_INTERVAL, START_TIME (film/film.h)  the frame clock, written by
-//       clock_tick (or film_step_to), read by the script and the passes.
+//       clock_tick (or stepped_clock_to), read by the script and the passes.
 //   TVJAYSLH and P4E6JEEC above                     the render size and the
 //       scene target.
 //   toolkit_present_size (this header)              the framebuffer the window

@@ -11,26 +11,19 @@
 //   --benchmark       times of the start-up steps and of each pass of the
 //                     frame at a few moments, and the memory the film holds.
 // Every frame shown is the frame the film shows at that moment when played at
-// that rate. The loading bars are not part of any output.
+// that rate. The loading bars are not part of any output. This file reads
+// the options (which mode reads which: option_table) and runs the mode.
 #include "programs/capture/capture.h"
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "programs/common/cli_options.h"
 #include "programs/common/command.h"
-
-const char* capture_program_name = "demo-capture";
 
 namespace {
 
@@ -240,89 +233,6 @@ capture_options parse_options(int argc, char** argv) {
   if (options.mode == MODE_VIDEO && (options.width % 2 || options.height % 2))
     fail_usage("--video needs an even width and height");
   return options;
-}
-
-std::string still_name(double moment) {
-  char name[64];
-  std::snprintf(name, sizeof name, "still-%07.3f.png", moment);
-  return name;
-}
-
-}  // namespace
-
-bool standard_output_written() {
-  // A full device or a closed pipe shows up only at the flush, or as the
-  // stream's error flag from an earlier write.
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-  std::fprintf(stderr, "%s: cannot write the standard output: %s\n", capture_program_name,
-               std::strerror(errno));
-  return false;
-}
-
-double seconds_now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// ---------------------------------------------------------------------------
-// Start-up shared by every mode.
-
-bool start_film(const capture_options& options, film_layers* layers) {
-  toolkit_window_gl = options.gl;
-  const film_start_request request = {capture_program_name, options.width, options.height,
-                                      WINDOW_HIDDEN, false};
-  return film_start(request, layers) != 0;
-}
-
-namespace {
-
-int capture_stills(const capture_options& options) {
-  std::vector<double> moments = options.moments;
-  std::sort(moments.begin(), moments.end());
-
-  catch_stop_signals();
-  if (!make_folder(options.out)) return 1;
-  film_layers layers{};
-  if (!start_film(options, &layers)) return 1;
-
-  const int shown = film_step_for_image(options.layer.c_str());
-  script_state script;
-  script_reset(&script);
-  clock_start(0.0);
-  long frame = 0;
-  size_t next = 0;
-  int written = 0;
-  while (next < moments.size()) {
-    const long drawn = film_frame_at(moments[next], options.fps);
-    film_step_to(&script, frame, drawn, options.fps);
-    frame = drawn;
-    // The steps after the one that leaves the chosen image are left out.
-    film_frame_through(&layers, &script, shown);
-    const film_image image = film_steps[shown].leaves(&layers);
-    // Moments that fall on the same frame share its image.
-    for (; next < moments.size() && film_frame_at(moments[next], options.fps) == frame; ++next) {
-      const std::string path =
-          (std::filesystem::u8path(options.out) / still_name(moments[next])).u8string();
-      note_file_made(path);
-      if (!film_write_png(path.c_str(), image)) {
-        std::fprintf(stderr, "%s%s: cannot write %s: %s\n", written ? "\n" : "",
-                     capture_program_name, path.c_str(), std::strerror(errno));
-        window_terminate();
-        return 1;
-      }
-      ++written;
-      std::fprintf(stderr, "\r%s: %d of %zu stills, frame %ld at %.3f s -> %s",
-                   capture_program_name, written, moments.size(), frame, TIME, path.c_str());
-    }
-    if (const int stop_signal = stop_signal_caught()) {
-      std::fprintf(stderr, "%s%s: interrupted by %s; no stills written\n", written ? "\n" : "",
-                   capture_program_name, signal_name(stop_signal));
-      window_terminate();
-      return 128 + stop_signal;
-    }
-  }
-  std::fprintf(stderr, "\n");
-  window_terminate();
-  return 0;
 }
 
 }  // namespace
