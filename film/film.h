@@ -138,14 +138,26 @@ long film_frame_at(double moment, double fps);
 // Frames of the whole film at fps: every k >= 1 with k / fps <= FILM_LENGTH,
 // as the film loop presents every frame whose clock has not passed its length.
 long film_frame_count(double fps);
-// Steps the clock and the script, without drawing, through the frames after
-// `from` (the last frame stepped; 0 right after script_reset and
-// clock_start(0)) and before `to`, each exactly as a drawn frame would step
-// it; then sets the clock to frame `to`, for film_frame to draw it.
-void film_step_to(script_state* script, long from, long to, double fps);
-// Resets the script and the clock and steps them to the frame that stands for
-// `moment` (film_step_to); returns that frame, which film_frame then draws.
-long film_seek(script_state* script, double moment, double fps);
+// A clock stepped at a fixed rate and the script it drives: frame k stands
+// for k / fps seconds. Frames may be asked for in any order, and each is the
+// frame the film shows at that moment when played at that rate: the script's
+// state (rand() and the tile tables included) only moves forward, so a frame
+// that is not ahead of the last one drawn is reached by replaying the script
+// from its start.
+struct stepped_clock {
+  script_state script;
+  double fps;
+  long drawn;  // the last frame readied for drawing; 0 at the start
+};
+// Starts the clock at the start of the film: the script reset, TIME at 0.
+void stepped_clock_start(stepped_clock* clock, double fps);
+// Readies frame `frame` (from 1) for drawing: steps the script without
+// drawing through the frames after the last one drawn (after the start,
+// replaying, when `frame` is not ahead of it) and before `frame`, each
+// exactly as a drawn frame would step it, then sets TIME and FRAME_INTERVAL
+// to frame `frame`. The caller then draws it once (film_frame or
+// film_frame_through), which steps the script through it.
+void stepped_clock_to(stepped_clock* clock, long frame);
 
 // Writes an image as an 8-bit RGB PNG, top row first, values clamped to 0..1.
 // Returns false if the file cannot be written completely (a full disk

@@ -123,18 +123,19 @@ long film_frame_count(double fps) {
   return static_cast<long>(std::floor(FILM_LENGTH * fps + 1e-6));
 }
 
-void film_step_to(script_state* script, long from, long to, double fps) {
-  for (long frame = from + 1; frame < to; ++frame) {
-    clock_tick(static_cast<double>(frame) / fps);
-    script_step(script, TIME, FRAME_INTERVAL, false);
-  }
-  clock_tick(static_cast<double>(to) / fps);
+void stepped_clock_start(stepped_clock* clock, double fps) {
+  script_reset(&clock->script);
+  clock_start(0.0);
+  clock->fps = fps;
+  clock->drawn = 0;
 }
 
-long film_seek(script_state* script, double moment, double fps) {
-  script_reset(script);
-  clock_start(0.0);
-  const long frame = film_frame_at(moment, fps);
-  film_step_to(script, 0, frame, fps);
-  return frame;
+void stepped_clock_to(stepped_clock* clock, long frame) {
+  if (frame <= clock->drawn) stepped_clock_start(clock, clock->fps);
+  for (long k = clock->drawn + 1; k < frame; ++k) {
+    clock_tick(static_cast<double>(k) / clock->fps);
+    script_step(&clock->script, TIME, FRAME_INTERVAL, false);
+  }
+  clock_tick(static_cast<double>(frame) / clock->fps);
+  clock->drawn = frame;
 }

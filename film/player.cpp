@@ -35,8 +35,9 @@ static bool begin_film(player_state* player) {
     glEnable(GL_CULL_FACE);
   }
   script_reset(&player->script);
-  // Keys count from here: an Escape pressed during the loading bar is not
-  // the viewer asking to leave a film that has not begun.
+  // Keys count from here: an Escape tapped during the loading bar is not
+  // the viewer asking to leave a film that has not begun; one still held
+  // down is, and ends the film after its first frame.
   window_forget_keys();
   clock_start(window_time());
   player->phase = PLAYER_FILM;

@@ -41,6 +41,7 @@ int player_frame(player_state* player);
 void player_stop(player_state* player);
 // The native players' keys, read after each presented frame: while the film
 // plays, an Escape press since the last read (however short) or the window's
-// close ends the showing as player_stop does. Presses made before the film
-// began are forgotten as it begins; the bars run their course.
+// close ends the showing as player_stop does. Presses made and released
+// before the film began are forgotten as it begins, but an Escape still held
+// down then ends the film after its first frame; the bars run their course.
 void player_read_keys(player_state* player);

@@ -14,6 +14,7 @@
 
 #include "film/assets.h"
 #include "film/effects.h"
+#include "film/film.h"
 #include "film/terrain.h"
 #include "gl_fixture.h"
 
@@ -476,4 +477,27 @@ TEST(Script, DrawnAndUndrawnFramesAdvanceAlike) {
   }
   // The run saw shake and recycled tiles, so rand() was exercised.
   EXPECT_GT(drawn.back().positions[1], 100.0f);
+}
+
+// The capture tool, the viewer and the web page's still reach frames through
+// a stepped clock, in any order: each frame, forward, again or back, must
+// find the clock and the script (rand() and the tile tables included) as the
+// steady flight through every frame before it leaves them.
+TEST(Script, ASteppedClockReachesEveryFrameAsTheFramesBeforeItLeaveIt) {
+  const std::vector<frame>& steady = steady_flight();  // flown first: it resets the script
+  stepped_clock clock;
+  stepped_clock_start(&clock, 64.0);
+  EXPECT_EQ(TIME, 0.0f);
+  for (long k : {64L * 10, 64L * 30, 5L, 5L, 64L * 3, 64L * 100, 1L, 64L * 115}) {
+    SCOPED_TRACE(k);
+    stepped_clock_to(&clock, k);
+    const frame& expected = steady.at(static_cast<size_t>(k - 1));
+    EXPECT_EQ(TIME, expected.t);
+    EXPECT_EQ(FRAME_INTERVAL, expected.dt);
+    // The frame's own step, as drawing it would take it.
+    script_step(&clock.script, TIME, FRAME_INTERVAL, false);
+    EXPECT_EQ(std::memcmp(&clock.script, &expected.state, sizeof(script_state)), 0);
+    EXPECT_EQ(std::memcmp(terrain_positions, expected.positions, sizeof(float) * 4), 0);
+    EXPECT_EQ(std::memcmp(terrain_rotations, expected.rotations, sizeof(float) * 4), 0);
+  }
 }

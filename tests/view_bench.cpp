@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "film/options.h"
+#include "programs/common/command.h"
 #include "programs/view/view.h"
 
 namespace {
@@ -27,10 +28,10 @@ double median(std::vector<double> values) {
 // The turn's time in milliseconds after the keys.
 double turn(view_state* view, const std::vector<window_key>& keys) {
   for (const window_key& key : keys) window_inject_key(key.key, key.mods);
-  const double start = view_seconds();
+  const double start = steady_seconds();
   view_frame(view);
   glFinish();
-  return 1000 * (view_seconds() - start);
+  return 1000 * (steady_seconds() - start);
 }
 
 }  // namespace
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
     for (int run = 0; run < 3; ++run) {
       // A text never built before, so that no shader cache answers for the compiler.
       std::ofstream(file, std::ios::trunc)
-          << text << "// edit " << run << " at " << view_seconds() << "\n";
+          << text << "// edit " << run << " at " << steady_seconds() << "\n";
       whole.push_back(turn(view, {}));
       rebuild.push_back(view->shaders.last_rebuild_ms);
     }

@@ -63,7 +63,7 @@
 //   Z886594B  char*[8]    the shader piece table that FOBIMQQB is stitched from.
 // The frame's inputs that are globals:
 //   TIME, FRAME_INTERVAL, START_TIME (film/film.h)  the frame clock, written by
-//       clock_tick (or film_step_to), read by the script and the passes.
+//       clock_tick (or stepped_clock_to), read by the script and the passes.
 //   TVJAYSLH and P4E6JEEC above                     the render size and the
 //       scene target.
 //   toolkit_present_size (this header)              the framebuffer the window
@@ -175,8 +175,8 @@ int window_escape_down();
 // Forgets every key press made so far (pending window events are processed
 // first, so that presses made while the program was busy count as made
 // before): the queue is emptied, and a press of Escape not yet read is
-// dropped; an Escape held down now reads as up until it is released and
-// pressed again. A program calls it where presses begin to count (the
+// dropped. An Escape still held down now stays down: a key held is not a
+// press made before. A program calls it where presses begin to count (the
 // players, as the film begins).
 void window_forget_keys();
 // Non-zero once the system asked the window to close (window manager, etc.).

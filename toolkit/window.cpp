@@ -47,14 +47,12 @@ static struct {
   int first;
   int count;
 } key_queue = {{}, 0, 0};
-// Escape as the players read it: held down now, pressed since the last
-// read (however short the press), and a press to leave unread until the key
-// is released (window_forget_keys while it is held).
+// Escape as the players read it: held down now, and pressed since the last
+// read (however short the press).
 static struct {
   bool down;
   bool pressed;
-  bool ignored;
-} escape_key = {false, false, false};
+} escape_key = {false, false};
 static char last_error[256] = "unknown reason";
 
 static const char* program_name() {
@@ -127,7 +125,7 @@ static void queue_key(GLFWwindow*, int key, int, int action, int mods) {
   if (action == GLFW_PRESS || action == GLFW_REPEAT) enqueue_key(key, mods);
   if (key != GLFW_KEY_ESCAPE) return;
   if (action == GLFW_PRESS) escape_key.down = escape_key.pressed = true;
-  if (action == GLFW_RELEASE) escape_key.down = escape_key.ignored = false;
+  if (action == GLFW_RELEASE) escape_key.down = false;
 }
 
 void window_forget_keys() {
@@ -135,8 +133,8 @@ void window_forget_keys() {
   // window system's queue: take them in first, to forget them too.
   if (window_handle) glfwPollEvents();
   key_queue.first = key_queue.count = 0;
+  // A press already released is forgotten; a key still held stays down.
   escape_key.pressed = false;
-  escape_key.ignored = escape_key.down;
 }
 
 int window_next_key(window_key* out) {
@@ -200,7 +198,7 @@ int window_open(int width, int height, int depth_bits, window_mode mode) {
   // No pointer over the full-screen film and its bars.
   if (mode == WINDOW_FULLSCREEN) glfwSetInputMode(window_handle, GLFW_CURSOR, GLFW_CURSOR_HIDDEN);
   key_queue.first = key_queue.count = 0;
-  escape_key.down = escape_key.pressed = escape_key.ignored = false;
+  escape_key.down = escape_key.pressed = false;
   glfwSetKeyCallback(window_handle, queue_key);
   return 1;
 }
@@ -224,7 +222,7 @@ void window_wait_events(double seconds) {
 }
 
 int window_escape_down() {
-  const bool read = escape_key.pressed || (escape_key.down && !escape_key.ignored);
+  const bool read = escape_key.pressed || escape_key.down;
   escape_key.pressed = false;
   return read;
 }

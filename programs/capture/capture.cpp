@@ -11,26 +11,19 @@
 //   --benchmark       times of the start-up steps and of each pass of the
 //                     frame at a few moments, and the memory the film holds.
 // Every frame shown is the frame the film shows at that moment when played at
-// that rate. The loading bars are not part of any output.
+// that rate. The loading bars are not part of any output. This file reads
+// the options (which mode reads which: option_table) and runs the mode.
 #include "programs/capture/capture.h"
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "programs/common/cli_options.h"
 #include "programs/common/command.h"
-
-const char* capture_program_name = "demo-capture";
 
 namespace {
 
@@ -120,6 +113,31 @@ std::string parse_moments(const std::string& text, std::vector<double>* moments)
   std::exit(2);
 }
 
+// The modes as the user chooses them, in the order of capture_mode.
+const std::vector<const char*> mode_names = {"stills", "--video", "--png", "--benchmark"};
+
+// Which modes read each option: the one place that says it. An option of the
+// parser without a row here is refused in every mode.
+constexpr unsigned every_mode =
+    1u << MODE_STILLS | 1u << MODE_VIDEO | 1u << MODE_PNG | 1u << MODE_BENCHMARK;
+constexpr unsigned whole_film_modes = 1u << MODE_VIDEO | 1u << MODE_PNG;
+const std::vector<option_readers> option_table = {
+    {"--help", every_mode},
+    {"--at", 1u << MODE_STILLS},
+    {"--out", 1u << MODE_STILLS},
+    {"--layer", 1u << MODE_STILLS},
+    {"--video", 1u << MODE_VIDEO},
+    {"--ffmpeg", 1u << MODE_VIDEO},
+    {"--png", 1u << MODE_PNG},
+    {"--frames", whole_film_modes},
+    {"--until", whole_film_modes},
+    {"--no-overlap", whole_film_modes},
+    {"--benchmark", 1u << MODE_BENCHMARK},
+    {"--size", every_mode},
+    {"--fps", every_mode},
+    {"--gl", every_mode},
+};
+
 capture_options parse_options(int argc, char** argv) {
   capture_options options;
   CLI::App app{"demo-capture", "demo-capture"};
@@ -188,23 +206,17 @@ capture_options parse_options(int argc, char** argv) {
   if (modes > 1)
     fail_usage(std::string(!video.empty() ? "--video" : "--png") +
                " cannot be combined with another of --video, --png, --benchmark");
-  // Options that only one mode reads are refused in the others, rather than
-  // left unread.
-  const char* const mode_name = !video.empty() ? "--video" : !png.empty() ? "--png" : "--benchmark";
-  for (const char* stills_only : {"--at", "--out", "--layer"})
-    if (modes > 0 && app.count(stills_only) > 0)
-      fail_usage(std::string(stills_only) + " is for stills; it cannot be combined with " +
-                 mode_name);
-  if (video.empty() && app.count("--ffmpeg") > 0)
-    fail_usage("--ffmpeg is for --video; it cannot be used without it");
   if (!video.empty()) options.mode = MODE_VIDEO;
   if (!png.empty()) options.mode = MODE_PNG;
   if (benchmark) options.mode = MODE_BENCHMARK;
+  // An option the chosen mode does not read is refused rather than left
+  // unread.
+  const std::string unread = unread_option(app, option_table, mode_names, options.mode);
+  if (!unread.empty()) fail_usage(unread);
   options.target = !video.empty() ? video : png;
   options.overlap = !no_overlap;
   options.gl = gl == "x11" ? WINDOW_GL_X11 : gl == "egl" ? WINDOW_GL_EGL : WINDOW_GL_AUTO;
   const bool whole_film = options.mode == MODE_VIDEO || options.mode == MODE_PNG;
-  if (!frames.empty() && !whole_film) fail_usage("--frames needs --video or --png");
   if (!frames.empty() && options.until < FILM_LENGTH)
     fail_usage("--frames cannot be combined with --until");
   const long frame_count = film_frame_count(options.fps);
@@ -221,89 +233,6 @@ capture_options parse_options(int argc, char** argv) {
   if (options.mode == MODE_VIDEO && (options.width % 2 || options.height % 2))
     fail_usage("--video needs an even width and height");
   return options;
-}
-
-std::string still_name(double moment) {
-  char name[64];
-  std::snprintf(name, sizeof name, "still-%07.3f.png", moment);
-  return name;
-}
-
-}  // namespace
-
-bool standard_output_written() {
-  // A full device or a closed pipe shows up only at the flush, or as the
-  // stream's error flag from an earlier write.
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-  std::fprintf(stderr, "%s: cannot write the standard output: %s\n", capture_program_name,
-               std::strerror(errno));
-  return false;
-}
-
-double seconds_now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// ---------------------------------------------------------------------------
-// Start-up shared by every mode.
-
-bool start_film(const capture_options& options, film_layers* layers) {
-  toolkit_window_gl = options.gl;
-  const film_start_request request = {capture_program_name, options.width, options.height,
-                                      WINDOW_HIDDEN, false};
-  return film_start(request, layers) != 0;
-}
-
-namespace {
-
-int capture_stills(const capture_options& options) {
-  std::vector<double> moments = options.moments;
-  std::sort(moments.begin(), moments.end());
-
-  catch_stop_signals();
-  if (!make_folder(options.out)) return 1;
-  film_layers layers{};
-  if (!start_film(options, &layers)) return 1;
-
-  const int shown = film_step_for_image(options.layer.c_str());
-  script_state script;
-  script_reset(&script);
-  clock_start(0.0);
-  long frame = 0;
-  size_t next = 0;
-  int written = 0;
-  while (next < moments.size()) {
-    const long drawn = film_frame_at(moments[next], options.fps);
-    film_step_to(&script, frame, drawn, options.fps);
-    frame = drawn;
-    // The steps after the one that leaves the chosen image are left out.
-    film_frame_through(&layers, &script, shown);
-    const film_image image = film_steps[shown].leaves(&layers);
-    // Moments that fall on the same frame share its image.
-    for (; next < moments.size() && film_frame_at(moments[next], options.fps) == frame; ++next) {
-      const std::string path =
-          (std::filesystem::u8path(options.out) / still_name(moments[next])).u8string();
-      note_file_made(path);
-      if (!film_write_png(path.c_str(), image)) {
-        std::fprintf(stderr, "%s%s: cannot write %s: %s\n", written ? "\n" : "",
-                     capture_program_name, path.c_str(), std::strerror(errno));
-        window_terminate();
-        return 1;
-      }
-      ++written;
-      std::fprintf(stderr, "\r%s: %d of %zu stills, frame %ld at %.3f s -> %s",
-                   capture_program_name, written, moments.size(), frame, TIME, path.c_str());
-    }
-    if (const int stop_signal = stop_signal_caught()) {
-      std::fprintf(stderr, "%s%s: interrupted by %s; no stills written\n", written ? "\n" : "",
-                   capture_program_name, signal_name(stop_signal));
-      window_terminate();
-      return 128 + stop_signal;
-    }
-  }
-  std::fprintf(stderr, "\n");
-  window_terminate();
-  return 0;
 }
 
 }  // namespace

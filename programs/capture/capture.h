@@ -1,10 +1,13 @@
 // capture.h: the parts of demo-capture, the film rendered with a clock of its
-// own. capture.cpp reads the options, makes stills and picks the mode;
-// capture_film.cpp renders the whole film frame by frame (read-back ring,
-// PNG frames, progress); capture_encoder.cpp runs the ffmpeg child that turns
-// the frames into a video, and holds every POSIX-only call of the tool;
-// capture_benchmark.cpp times the start-up and the frame's steps;
-// capture_output.cpp names, checks and cleans up the files it writes.
+// own. capture.cpp reads the options and runs the chosen mode, one file each:
+// capture_stills.cpp the stills of chosen moments; capture_film.cpp the whole
+// film frame by frame (read-back ring, PNG frames, progress);
+// capture_benchmark.cpp times the start-up and the frame's steps. What the
+// modes share: capture_common.cpp (the name, the film's start, the standard
+// output); capture_encoder.cpp runs the ffmpeg child that turns the frames
+// into a video, and holds every POSIX-only call of the tool;
+// capture_output.cpp names, checks and cleans up the files it writes. The
+// modes call only what they share, never capture.cpp.
 #pragma once
 
 #include <cstddef>
@@ -50,11 +53,11 @@ void note_file_made(const std::string& path);
 // made, those only if empty.
 void remove_what_was_made();
 // Flushes the standard output; false with a line on stderr if anything
-// written to it was lost (a full device, a closed pipe).
+// written to it was lost (a full device, a closed pipe) (capture_common.cpp).
 bool standard_output_written();
-// Seconds of a steady clock.
-double seconds_now();
 
+// Stills of options.moments (the default mode). Returns the exit status.
+int capture_stills(const capture_options& options);
 // --video and --png: every frame of the film, or those of --frames. Returns
 // the exit status.
 int capture_film(const capture_options& options);

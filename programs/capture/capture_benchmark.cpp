@@ -173,24 +173,20 @@ int run_benchmark(const capture_options& options) {
   const int repeats = 3;
   frame_timer timer{};
   glGenQueries(frame_steps, timer.queries);
-  script_state script;
-  script_reset(&script);
-  clock_start(0.0);
-  long frame = 0;
+  stepped_clock clock;
+  stepped_clock_start(&clock, options.fps);
   std::vector<std::vector<double>> rows;  // per moment: the steps, their sum, the wall time
   for (double moment : moments) {
-    const long first = std::max(film_frame_at(moment, options.fps), frame + 1);
-    film_step_to(&script, frame, first, options.fps);
-    frame = first;
+    const long first = std::max(film_frame_at(moment, options.fps), clock.drawn + 1);
     std::vector<std::vector<double>> samples(frame_steps + 2);
-    for (int r = 0; r < repeats; ++r, ++frame) {
-      if (r > 0) film_step_to(&script, frame - 1, frame, options.fps);
+    for (int r = 0; r < repeats; ++r) {
+      stepped_clock_to(&clock, first + r);
       glFinish();
       const double begin = window_time();
       timer.step = 0;
       film_set_step_hook(time_frame_step, &timer);
       glBeginQuery(GL_TIME_ELAPSED, timer.queries[0]);
-      film_frame(&layers, &script);
+      film_frame(&layers, &clock.script);
       film_set_step_hook(nullptr, nullptr);
       glFinish();
       const double wall = 1000 * (window_time() - begin);
@@ -204,7 +200,6 @@ int run_benchmark(const capture_options& options) {
       samples[frame_steps].push_back(sum);
       samples[frame_steps + 1].push_back(wall);
     }
-    --frame;
     std::vector<double> row;
     for (const std::vector<double>& s : samples) row.push_back(median(s));
     rows.push_back(row);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "programs/capture/capture.h"
+#include "programs/common/command.h"
 
 namespace {
 
@@ -140,7 +141,7 @@ struct frame_sink {
 bool emit_frame(frame_sink* sink, const unsigned char* rgba, long number) {
   const capture_options& options = *sink->options;
   flip_to_rgb(rgba, options.width, options.height, &sink->rgb);
-  const double start = seconds_now();
+  const double start = steady_seconds();
   bool written;
   if (sink->child) {
     // A child that stops reading is asked why by abandon_encoder, which says
@@ -159,7 +160,7 @@ bool emit_frame(frame_sink* sink, const unsigned char* rgba, long number) {
                    std::strerror(error));
     }
   }
-  sink->write_seconds += seconds_now() - start;
+  sink->write_seconds += steady_seconds() - start;
   return written;
 }
 
@@ -194,48 +195,46 @@ int capture_film(const capture_options& options) {
   frame_reader reader{};
   reader_create(&reader, options.width, options.height, options.overlap);
 
-  script_state script;
-  script_reset(&script);
-  clock_start(0.0);
-  // The script's state at the first frame, exactly as drawing the frames
-  // before it would leave it; the clock is set to the first frame.
-  film_step_to(&script, 0, first, options.fps);
-  const double start = seconds_now();
+  // The first frame is readied with the script's state exactly as drawing
+  // the frames before it would leave it.
+  stepped_clock clock;
+  stepped_clock_start(&clock, options.fps);
+  const double start = steady_seconds();
   double last_report = -1;
   double read_seconds = 0;  // read-back: starting reads and waiting for them
   bool ok = true;
   for (long frame = first; frame <= last && ok; ++frame) {
-    if (frame > first) clock_tick(static_cast<double>(frame) / options.fps);
-    film_frame(&layers, &script);
+    stepped_clock_to(&clock, frame);
+    film_frame(&layers, &clock.script);
     const int slot = static_cast<int>(frame & 1);
-    double t = seconds_now();
+    double t = steady_seconds();
     reader_start(&reader, layers.composite_layer, slot);
     // With overlap, the frame to hand over is the previous one, read while
     // this one was drawn; the last frame is handed over after the loop.
     const long ready = options.overlap ? frame - 1 : frame;
     if (ready >= first) {
       const unsigned char* pixels = reader_map(&reader, static_cast<int>(ready & 1));
-      read_seconds += seconds_now() - t;
+      read_seconds += steady_seconds() - t;
       ok = pixels && emit_frame(&sink, pixels, ready);
       reader_release(&reader);
     } else {
-      read_seconds += seconds_now() - t;
+      read_seconds += steady_seconds() - t;
     }
     if (stop_signal_caught()) ok = false;
-    const double now = seconds_now();
+    const double now = steady_seconds();
     if (ok && (now - last_report >= 0.25 || frame == last)) {
       show_progress(frame - first + 1, total, now - start);
       last_report = now;
     }
   }
   if (ok && options.overlap) {
-    const double t = seconds_now();
+    const double t = steady_seconds();
     const unsigned char* pixels = reader_map(&reader, static_cast<int>(last & 1));
-    read_seconds += seconds_now() - t;
+    read_seconds += steady_seconds() - t;
     ok = pixels && emit_frame(&sink, pixels, last);
     reader_release(&reader);
   }
-  const double elapsed = seconds_now() - start;
+  const double elapsed = steady_seconds() - start;
   end_progress();
   window_terminate();
 

@@ -2,6 +2,7 @@
 // commands (see command.h).
 #include "programs/common/command.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,10 @@ const char* variable(const char* name) {
 }
 
 }  // namespace
+
+double steady_seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 const char* command_name(const char* program) {
   const char* name = variable("SKYWARD_COMMAND");

@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+// Seconds of a steady clock, for measuring how long something took.
+double steady_seconds();
+
 // SKYWARD_COMMAND when set and not empty, else `program`.
 const char* command_name(const char* program);
 

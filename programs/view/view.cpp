@@ -1,18 +1,15 @@
 // view.cpp: demo-view's options, clock, keys and drawing.
 //
-// The clock is stepped at a fixed rate, as in demo-capture: frame k stands
-// for k / fps seconds. Showing frame k steps the script through the frames
-// before it without drawing (film_step_to) and draws k; a frame before the
-// last one stepped, or the same one drawn again, replays the script from its
-// start, since the script's state (rand() and the tile tables included) only
-// moves forward. So the frame shown at moment t is, after any sequence of
-// keys, the frame demo-capture --at t writes.
+// The clock is stepped at a fixed rate, as in demo-capture (stepped_clock):
+// frame k stands for k / fps seconds, and a frame before the last one drawn,
+// or the same one drawn again, replays the script from its start. So the
+// frame shown at moment t is, after any sequence of keys, the frame
+// demo-capture --at t writes.
 #include "programs/view/view.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,35 +74,19 @@ void seek_to(view_state* view, double moment) {
   view->moment = std::clamp(moment, 0.0, static_cast<double>(FILM_LENGTH));
 }
 
-// Steps the script to just before `frame`, replaying from the start when the
-// frame is not ahead of the last one stepped, and sets the clock to it.
-void step_to(view_state* view, long frame) {
-  const double start = view_seconds();
-  if (frame <= view->stepped) {
-    script_reset(&view->script);
-    clock_start(0.0);
-    view->stepped = 0;
-  }
-  film_step_to(&view->script, view->stepped, frame, view->options.fps);
-  view->last_seek_ms = 1000 * (view_seconds() - start);
-}
-
 // Draws frame view->frame through the shown step into the layers.
 void draw_film(view_state* view) {
-  step_to(view, view->frame);
+  const double start = steady_seconds();
+  stepped_clock_to(&view->clock, view->frame);
+  view->last_seek_ms = 1000 * (steady_seconds() - start);
   view_timers_begin(&view->timers);
   film_set_step_hook(view_time_step, &view->timers);
-  film_frame_through(&view->layers, &view->script, view->shown);
+  film_frame_through(&view->layers, &view->clock.script, view->shown);
   film_set_step_hook(nullptr, nullptr);
-  view->stepped = view->frame;
   view->film_drawn = true;
 }
 
 }  // namespace
-
-double view_seconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 view_options view_parse_options(int argc, char** argv) {
   view_options options;
@@ -147,8 +128,7 @@ bool view_open(view_state* view, const view_options& options) {
   view_shaders_start(&view->shaders, options.shaders);
   view_timers_start(&view->timers);
   view->shown = film_step_for_image("final");
-  script_reset(&view->script);
-  clock_start(0.0);
+  stepped_clock_start(&view->clock, options.fps);
   view->last_wall = window_time();
   return true;
 }

@@ -68,10 +68,9 @@ constexpr int VIEW_SMALLEST_SIDE = 16;
 struct view_state {
   view_options options;
   film_layers layers{};
-  script_state script{};
-  long stepped = 0;   // frames the script has stepped since its reset
-  long frame = 1;     // the frame shown (drawn at frame / fps seconds)
-  double moment = 0;  // the play clock, in seconds of the film
+  stepped_clock clock{};  // the film's clock and script, at --fps
+  long frame = 1;         // the frame shown (drawn at frame / fps seconds)
+  double moment = 0;      // the play clock, in seconds of the film
   bool playing = true;
   bool was_playing = false;  // the previous turn played (its time since moves the clock)
   double last_wall = 0;      // window clock at the previous turn, for the play clock
@@ -111,8 +110,6 @@ void view_close(view_state* view);
 
 // The image shown now: the layer that the shown step leaves.
 film_image view_image(const view_state* view);
-// Seconds of a steady clock.
-double view_seconds();
 
 // view_shaders.cpp: writes missing files and rebuilds programs whose files
 // differ from the built-in texts; one line on stderr when the folder cannot be

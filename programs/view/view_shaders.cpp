@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "programs/common/command.h"
 #include "programs/view/view.h"
 
 namespace {
@@ -94,13 +95,13 @@ std::string rebuild(view_shaders* shaders, int index) {
 
 // Rebuilds a program, keeps its log and says on stderr what failed.
 void rebuild_and_report(view_shaders* shaders, int index) {
-  const double start = view_seconds();
+  const double start = steady_seconds();
   std::string& error = shaders->errors[index];
   const std::string before = error;
   error = rebuild(shaders, index);
   if (error.empty()) {
     glFinish();  // the time includes what the driver defers to the first use
-    shaders->last_rebuild_ms = 1000 * (view_seconds() - start);
+    shaders->last_rebuild_ms = 1000 * (steady_seconds() - start);
     ++shaders->rebuilds;
     if (!before.empty())
       std::fprintf(stderr, "%s: %s builds again\n", view_program_name, film_programs[index].name);

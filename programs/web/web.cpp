@@ -84,9 +84,10 @@ extern "C" EMSCRIPTEN_KEEPALIVE double web_heap_in_use() {
 // Draws the frame the film shows at `moment` when played at 60 frames a
 // second: frame k at k / 60 s, the first at 1 / 60 s.
 static void draw_still(const film_layers* layers, double moment) {
-  script_state script;
-  film_seek(&script, moment, 60.0);
-  film_frame(layers, &script);
+  stepped_clock clock;
+  stepped_clock_start(&clock, 60.0);
+  stepped_clock_to(&clock, film_frame_at(moment, 60.0));
+  film_frame(layers, &clock.script);
 }
 
 // Reads the page's arguments: pairs of --size WxH and --at T, checked as the
