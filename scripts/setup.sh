@@ -5,6 +5,8 @@
 #   --checks    sanitizer, fuzzing and static-analysis tools (clang 14, ...)
 #   --windows   the Windows cross build, Wine to run it, the packages' tools
 #   --web       the web build: Emscripten, Chromium, Node.js with npm
+#   --farm      Slurm (munge, slurmctld, slurmd, slurm-client) for the farm's
+#               private one-node cluster (scripts/lib/slurm.sh)
 set -euo pipefail
 
 packages=(
@@ -39,8 +41,11 @@ for flag in "$@"; do
       command -v node >/dev/null || packages+=(nodejs)
       command -v npm >/dev/null || packages+=(npm)
       ;;
+    # The farm's Slurm queue and its check: the daemons run from a folder of
+    # their own (scripts/lib/slurm.sh), not as the system's services.
+    --farm) packages+=(munge slurmctld slurmd slurm-client) ;;
     *)
-      echo "setup: unknown flag '$flag' (use --checks, --windows, --web)" >&2
+      echo "setup: unknown flag '$flag' (use --checks, --windows, --web, --farm)" >&2
       exit 2
       ;;
   esac
