@@ -5,4 +5,4 @@
 # Usage: skyward-farm [options] OUTPUT.mp4   (skyward-farm --help)
 FARM_PROGRAM_NAME=skyward-farm
 export FARM_PROGRAM_NAME
-exec python3 @PROGRAM_DIR@/skyward-farm.py "$@"
+exec /usr/bin/python3 @PROGRAM_DIR@/skyward-farm.py "$@"

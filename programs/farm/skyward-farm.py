@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """skyward-farm: the whole film rendered as one video on many job slots at
 once: this machine's cores, other machines through ssh, or a Slurm cluster.
 
@@ -459,7 +459,9 @@ def query_host(options, login, settings):
     if out and out[0].startswith("cores "):
         cores = int(out[0][6:]) if out[0][6:].isdigit() else 1
         out = out[1:]
-    if run.returncode == 2:
+    # demo-capture refuses an option with status 2, its sentence and a line
+    # "(see demo-capture --help)"; a shell that cannot run it may say 2 too.
+    if run.returncode == 2 and re.search(r"^\(see \S+ --help\)$", err, re.M):
         line = next((l for l in err.splitlines() if l.strip()), "")
         sentence = re.sub(r"^[^:\s]+: ", "", line)
         raise Failure(f"{sentence} (see {PROGRAM} --help)" if sentence else
@@ -515,6 +517,7 @@ class Farm:
         self.options = options
         self.interrupted = None
         self.progress_shown = False
+        self.on_failure = []
         self.tty = sys.stderr.isatty() or bool(os.environ.get("FARM_PROGRESS"))
 
     # -- setup
@@ -777,6 +780,12 @@ class Farm:
         pool = ThreadPoolExecutor(max_workers=4)
         last_progress = 0.0
         failure = None
+        slots_used = {login: set() for login in o["logins"]}
+
+        def free_slot(login):
+            slot = next(i for i in range(self.slots[login] + 1) if i not in slots_used[login])
+            slots_used[login].add(slot)
+            return slot
         try:
             while pending or running or checking:
                 if self.interrupted:
@@ -787,13 +796,15 @@ class Farm:
                         break
                     r = pending.pop(0)
                     r.tries += 1
-                    running[self.start_worker(r, login)] = r
+                    process = self.start_worker(r, login, free_slot(login))
+                    running[process] = r
                     busy[login] += 1
                 for process in list(running):
                     if process.poll() is None:
                         continue
                     r = running.pop(process)
                     busy[process.farm_login] -= 1
+                    slots_used[process.farm_login].discard(process.farm_slot)
                     process.farm_stdout.close()
                     log_text = self.read_log(process.farm_log)
                     fingerprint = next((l[len(MARK):].strip() for l in log_text.splitlines()
@@ -852,7 +863,7 @@ class Farm:
         except OSError:
             return ""
 
-    def start_worker(self, r, login):
+    def start_worker(self, r, login, slot):
         o = self.options
         log = os.path.join(self.work, "logs", r.name[:-4] + ".log")
         video = os.path.join(self.work, "incoming", r.name)
@@ -865,7 +876,11 @@ class Farm:
         try:
             # A remote worker reads its input until the farm ends: the pipe's
             # write end stays here.
-            process = subprocess.Popen(host_command(o, login, WORKER_SCRIPT, arguments),
+            command = host_command(o, login, WORKER_SCRIPT, arguments)
+            if login == ":" and os.environ.get("FARM_PIN"):
+                # The benchmark's one core per job slot (scripts/bench/farm.sh).
+                command = ["taskset", "-c", str(slot % (os.cpu_count() or 1))] + command
+            process = subprocess.Popen(command,
                                        stdin=subprocess.PIPE if login != ":" else subprocess.DEVNULL,
                                        stdout=stdout, stderr=log_file, preexec_fn=self.watcher.join())
         except OSError as error:
@@ -873,6 +888,7 @@ class Farm:
         finally:
             log_file.close()
         process.farm_login = login
+        process.farm_slot = slot
         process.farm_log = log
         process.farm_video = video
         process.farm_stdout = stdout
@@ -989,6 +1005,14 @@ class Farm:
             except OSError:
                 pass
 
+    def save_run(self):
+        """What the Slurm join job needs to join this run's ranges."""
+        saved = {"options": {k: v for k, v in self.options.items()},
+                 "fingerprint": self.fingerprint, "frames": self.frames, "settings": self.settings,
+                 "ranges": [[r.first, r.last] for r in self.ranges]}
+        saved["options"]["output"] = self.output
+        write_atomically(os.path.join(self.work, "slurm", "run.json"), json.dumps(saved, indent=1) + "\n")
+
     # -- the run
 
     def run(self):
@@ -997,6 +1021,8 @@ class Farm:
         self.ask_hosts()
         self.watcher = Watcher()
         self.open_work()
+        if o["slurm"]:
+            Slurm(self).earlier_jobs()
         self.check_container()
         self.resume()
         where = ", ".join(host_name(l) for l in o["logins"]) if not o["slurm"] else "Slurm"
@@ -1005,8 +1031,19 @@ class Farm:
             f"({jobs} at once each); {self.done_before} ranges already rendered, {len(self.todo)} to render")
         self.start = time.monotonic()
         if o["slurm"]:
-            import_slurm().run(self)
-            return
+            slurm = Slurm(self)
+            if slurm.run():
+                if o["no_wait"]:
+                    return
+                self.clean_up()
+                try:
+                    os.unlink(os.path.join(os.path.dirname(self.work), f"join-{slurm.join_job}.log"))
+                    os.rmdir(os.path.dirname(self.work))
+                except OSError:
+                    pass
+                say(f"{self.joined_by}; rendering and checking took {self.rendered_at - self.start:.1f} s, "
+                    f"the join {time.monotonic() - self.rendered_at:.1f} s")
+                return
         while True:
             if self.todo:
                 self.render()
@@ -1022,15 +1059,367 @@ class Farm:
             f"{rendered - self.start:.1f} s, joining and checking {time.monotonic() - rendered:.1f} s")
 
 
-def import_slurm():
-    folder = os.path.dirname(os.path.realpath(__file__))
-    sys.path.insert(0, folder)
-    import skyward_farm_slurm  # noqa: E402 (beside this file)
-    return skyward_farm_slurm
+# ---------------------------------------------------------------------------
+# Slurm: the ranges as one job array, the join as a job that depends on it
+
+# One array task: the range of line SLURM_ARRAY_TASK_ID + 1 of slurm/ranges,
+# rendered by the worker script into incoming/ of the shared work folder; its
+# messages in logs/NAME.log; at its end slurm/status/NAME says its status and
+# node (written whole: a temporary name, then a rename).
+TASK_SCRIPT = r"""#!/bin/sh
+work=$1 capture=$2
+shift 2
+set -f
+line=$(sed -n "$((SLURM_ARRAY_TASK_ID + 1))p" "$work/slurm/ranges")
+set -- $line "$@"
+first=$1 last=$2 name=$3
+shift 3
+node=$(uname -n)
+log="$work/logs/${name%.mp4}.log"
+sh -c "$(cat "$work/slurm/worker.sh")" worker "$capture" "$work/incoming/$name" \
+  --frames "$first-$last" "$@" 2>"$log"
+status=$?
+printf '%s %s\n' "$status" "$node" >"$work/slurm/status/.$name.$$" &&
+  mv -f "$work/slurm/status/.$name.$$" "$work/slurm/status/$name"
+exit "$status"
+"""
+
+LIVE_STATES = {"PENDING", "RUNNING", "COMPLETING", "CONFIGURING", "SUSPENDED", "REQUEUED",
+               "RESIZING", "SIGNALING", "STAGE_OUT"}
+
+
+class Slurm:
+    def __init__(self, farm):
+        self.farm = farm
+        self.o = farm.options
+        self.folder = os.path.join(farm.work, "slurm")
+        self.jobs = []
+
+    def command(self, arguments, what):
+        try:
+            run = subprocess.run(arguments, stdin=subprocess.DEVNULL, capture_output=True, timeout=120,
+                                 preexec_fn=self.farm.watcher.join())
+        except (OSError, subprocess.TimeoutExpired) as error:
+            raise Failure(f"cannot {what}: {arguments[0]}: {reason_of(error)}")
+        if run.returncode != 0:
+            said = last_words(run.stderr.decode("utf-8", "replace")) or f"status {run.returncode}"
+            raise Failure(f"cannot {what}: {said}")
+        return run.stdout.decode("utf-8", "replace")
+
+    def states(self, jobs):
+        """{'ID' or 'ID_TASK': (state, node)} of the jobs, finished ones too."""
+        try:
+            text = self.command(["squeue", "--noheader", "--states=all", "--array",
+                                 "--format=%i|%T|%N", "--jobs=" + ",".join(jobs)], "ask Slurm (squeue)")
+        except Failure:
+            return None
+        result = {}
+        for line in text.splitlines():
+            parts = line.strip().split("|")
+            if len(parts) == 3:
+                result[parts[0]] = (parts[1], parts[2])
+        return result
+
+    def earlier_jobs(self):
+        """Refuses to start while Slurm jobs of an earlier run (--no-wait) of
+        this output are still queued or running."""
+        path = os.path.join(self.folder, "jobs")
+        try:
+            with open(path, encoding="utf-8") as file:
+                jobs = file.read().split()
+        except OSError:
+            return
+        if not jobs:
+            return
+        states = self.states(jobs)
+        if states is None:
+            raise Failure(f"cannot use {self.farm.work}: cannot ask Slurm whether jobs "
+                          f"{', '.join(jobs)} of an earlier run have ended (squeue failed)")
+        live = sorted({key.split("_")[0] for key, (state, _) in states.items() if state in LIVE_STATES})
+        if live:
+            raise Failure(f"cannot use {self.farm.work}: Slurm jobs {', '.join(live)} of an earlier run "
+                          f"are still queued or running; wait for them (squeue -j {','.join(live)}) "
+                          f"or cancel them (scancel {' '.join(live)})")
+
+    def sbatch_common(self):
+        words = []
+        if self.o["partition"]:
+            words.append("--partition=" + self.o["partition"])
+        if self.o["time"]:
+            words.append("--time=" + self.o["time"])
+        return words + self.o["sbatch_words"]
+
+    def submit(self, ranges, with_join):
+        farm = self.farm
+        for sub in ("status",):
+            os.makedirs(os.path.join(self.folder, sub), exist_ok=True)
+        write_atomically(os.path.join(self.folder, "ranges"),
+                         "".join(f"{r.first} {r.last} {r.name}\n" for r in farm.ranges))
+        write_atomically(os.path.join(self.folder, "worker.sh"), WORKER_SCRIPT)
+        write_atomically(os.path.join(self.folder, "task.sh"), TASK_SCRIPT)
+        for r in ranges:
+            for stale in (os.path.join(self.folder, "status", r.name), os.path.join(farm.work, "incoming", r.name)):
+                try:
+                    os.unlink(stale)
+                except OSError:
+                    pass
+        indexes = ",".join(str(r.index) for r in ranges)
+        cap = f"%{self.o['jobs']}" if self.o["jobs"] else ""
+        array = self.command(["sbatch", "--parsable", "--job-name=skyward-farm", f"--array={indexes}{cap}",
+                              "--output=" + os.path.join(farm.work, "logs", "slurm-%A_%a.log"),
+                              "--chdir=" + farm.work] + self.sbatch_common() +
+                             [os.path.join(self.folder, "task.sh"), farm.work, self.o["capture"]] +
+                             farm.settings, "submit the ranges (sbatch)").strip().split(";")[0]
+        self.jobs.append(array)
+        self.save_jobs()
+        for r in ranges:
+            r.job = array
+        if not with_join:
+            return array, None
+        farm_program = os.path.realpath(__file__)
+        join_command = " ".join(shlex.quote(word) for word in
+                                ["exec", sys.executable or "/usr/bin/python3", farm_program,
+                                 "--slurm-join", farm.work, "--run", farm.run_id])
+        join = self.command(["sbatch", "--parsable", "--job-name=skyward-farm-join",
+                             f"--dependency=afterok:{array}", "--kill-on-invalid-dep=yes",
+                             "--output=" + os.path.join(os.path.dirname(farm.work), "join-%j.log"),
+                             "--chdir=" + farm.work] + self.sbatch_common() + ["--wrap", join_command],
+                            "submit the join (sbatch)").strip().split(";")[0]
+        self.jobs.append(join)
+        self.join_job = join
+        self.save_jobs()
+        return array, join
+
+    def save_jobs(self):
+        write_atomically(os.path.join(self.folder, "jobs"), " ".join(self.jobs) + "\n")
+
+    def cancel(self):
+        if self.jobs:
+            try:
+                subprocess.run(["scancel"] + self.jobs, stdin=subprocess.DEVNULL, capture_output=True,
+                               timeout=60)
+            except (OSError, subprocess.TimeoutExpired):
+                pass
+
+    def status_of(self, r):
+        try:
+            with open(os.path.join(self.folder, "status", r.name), encoding="utf-8") as file:
+                words = file.read().split()
+            return int(words[0]), words[1] if len(words) > 1 else "?"
+        except (OSError, ValueError, IndexError):
+            return None
+
+    def run(self):
+        farm = self.farm
+        os.makedirs(os.path.join(self.folder, "status"), exist_ok=True)
+        farm.run_id = f"{os.getpid()}-{int(time.time())}"
+        farm.save_run()
+        if not farm.todo:
+            # Every range is here and checked: the join, here.
+            return False
+        array, join = self.submit(farm.todo, with_join=True)
+        if self.o["no_wait"]:
+            farm.lock.name(f"run {farm.run_id}: Slurm jobs {array} and {join} (--no-wait)")
+            say(f"submitted the ranges as job array {array} and the join as job {join}; the join writes "
+                f"{farm.output} (its log: {os.path.join(os.path.dirname(farm.work), f'join-{join}.log')}); "
+                f"squeue -j {array},{join} shows them, scancel {array} {join} cancels them")
+            print(f"{array} {join}")
+            farm.lock.release()
+            return True
+        farm.lock.name(f"pid {os.getpid()} on {socket.gethostname()}, run {farm.run_id}: "
+                       f"Slurm jobs {array} and {join}")
+        farm.on_failure.append(self.cancel)
+        say(f"submitted the ranges as job array {array} and the join as job {join}")
+        self.wait()
+        return True
+
+    def fail_task(self, r, node, why):
+        log = os.path.join(self.farm.work, "logs", r.name[:-4] + ".log")
+        said = last_words(self.farm.read_log(log)) or why
+        self.cancel()
+        raise Failure(f"cannot render frames {r.label} on {node}: {said} (its log: {log}; "
+                      f"cancelled jobs {' '.join(self.jobs)}; rendered ranges are kept in {self.farm.work})")
+
+    def wait(self):
+        farm = self.farm
+        pool = ThreadPoolExecutor(max_workers=4)
+        waiting = {r.name: r for r in farm.todo}
+        checking = {}
+        last_progress = last_ask = 0.0
+        verified = False
+        try:
+            while True:
+                if farm.interrupted:
+                    self.cancel()
+                    farm.interrupted = Failure(str(farm.interrupted).replace(
+                        "interrupted by", "interrupted by", 1) + f"; cancelled Slurm jobs {' '.join(self.jobs)}",
+                        farm.interrupted.status)
+                    raise farm.interrupted
+                for name, r in list(waiting.items()):
+                    status = self.status_of(r)
+                    if status is None:
+                        continue
+                    del waiting[name]
+                    code, node = status
+                    if code != 0:
+                        self.fail_task(r, node, f"the task ended with status {code}")
+                    log = farm.read_log(os.path.join(farm.work, "logs", r.name[:-4] + ".log"))
+                    fingerprint = next((l[len(MARK):].strip() for l in log.splitlines() if l.startswith(MARK)), "")
+                    incoming = os.path.join(farm.work, "incoming", r.name)
+                    checking[pool.submit(farm.accept, r, incoming, node, fingerprint)] = (r, node)
+                for future in [f for f in checking if f.done()]:
+                    r, node = checking.pop(future)
+                    why = future.result()
+                    if why is None:
+                        continue
+                    say(f"{r.name} (frames {r.label}) from {node} {why}; set aside, rendering it again")
+                    r.tries += 1
+                    if r.tries >= self.o["retries"]:
+                        self.cancel()
+                        raise Failure(f"cannot render frames {r.label} on {node}: the range {why} "
+                                      f"(after {r.tries} tries)")
+                    self.submit([r], with_join=False)
+                    waiting[r.name] = r
+                now = time.monotonic()
+                if now - last_ask >= 3:
+                    last_ask = now
+                    self.check_jobs(waiting)
+                if not waiting and not checking and not verified:
+                    bad = farm.check_digests()
+                    if bad:
+                        self.submit(bad, with_join=False)
+                        waiting.update({r.name: r for r in bad})
+                    else:
+                        farm.progress(final=True)
+                        farm.rendered_at = time.monotonic()
+                        write_atomically(os.path.join(self.folder, "verified"), farm.run_id + "\n")
+                        verified = True
+                if verified:
+                    result = self.join_result()
+                    if result is not None:
+                        return result
+                if now - last_progress >= 1 and not verified:
+                    farm.progress()
+                    last_progress = now
+                time.sleep(0.2)
+        finally:
+            pool.shutdown(wait=True)
+            farm.end_progress()
+
+    def check_jobs(self, waiting):
+        """A task that ended without a status file (cancelled, out of time, its
+        node lost) or a join job that ended without a result ends the run."""
+        states = self.states(self.jobs)
+        if states is None:
+            return
+        for r in list(waiting.values()):
+            key = f"{getattr(r, 'job', '')}_{r.index}"
+            state, node = states.get(key, (None, None))
+            if state and state not in LIVE_STATES and self.status_of(r) is None:
+                time.sleep(1)  # the status file may be on its way over NFS
+                if self.status_of(r) is None:
+                    self.fail_task(r, node or "?", f"the task ended {state} without a word")
+        state, node = states.get(self.join_job, (None, None))
+        if state and state not in LIVE_STATES and not os.path.exists(os.path.join(self.folder, "result")):
+            time.sleep(1)
+            if not os.path.exists(os.path.join(self.folder, "result")):
+                log = os.path.join(os.path.dirname(self.farm.work), f"join-{self.join_job}.log")
+                self.cancel()
+                raise Failure(f"cannot join the ranges: the join job {self.join_job} ended {state} on "
+                              f"{node or '?'}: {last_words(self.farm.read_log(log)) or 'no word'} (its log: {log})")
+
+    def join_result(self):
+        try:
+            with open(os.path.join(self.folder, "result"), encoding="utf-8") as file:
+                text = file.read()
+        except OSError:
+            return None
+        if not text.endswith("\n"):
+            return None
+        status, _, said = text.strip().partition(" ")
+        if status != "0":
+            raise Failure(said)
+        self.farm.joined_by = said
+        return True
+
+
+def join_job(argv):
+    """--slurm-join WORK --run ID: the join job. While the farm of its run
+    waits (it holds the lock), it waits for the farm's word that every range is
+    checked; otherwise (--no-wait, or the farm is gone) it takes the lock and
+    checks the ranges itself. Then it joins, and says how it went in
+    slurm/result."""
+    work, run_id = argv[1], argv[3]
+    result_path = os.path.join(work, "slurm", "result")
+    try:
+        with open(os.path.join(work, "slurm", "run.json"), encoding="utf-8") as file:
+            saved = json.load(file)
+    except (OSError, ValueError) as error:
+        say(f"cannot read {os.path.join(work, 'slurm', 'run.json')}: {reason_of(error)}")
+        return 1
+    farm = Farm(saved["options"])
+    try:
+        farm.prepare()
+        farm.fingerprint = saved["fingerprint"]
+        farm.frames = saved["frames"]
+        farm.count = len(saved["ranges"])
+        farm.ranges = [Range(i, first, last) for i, (first, last) in enumerate(saved["ranges"])]
+        farm.settings = saved["settings"]
+        farm.check_container_quietly = True
+        farm.extension = os.path.splitext(farm.output_name)[1]
+        farm.container = ["-f", "mp4"] if not farm.extension else []
+        farm.lock = None
+        waited_for_farm = False
+        while farm.lock is None:
+            try:
+                farm.lock = WorkLock(work)
+            except Failure as failure:
+                if f"run {run_id}" not in str(failure):
+                    raise
+                waited_for_farm = True
+                if os.path.exists(os.path.join(work, "slurm", "verified")):
+                    break
+                time.sleep(2)
+        farm.manifest = farm.read_manifest() or {"ranges": {}}
+        if farm.lock is not None:
+            # Nobody checked the ranges that arrived: checked here, as the
+            # farm would.
+            for r in farm.ranges:
+                if r.name in farm.manifest["ranges"]:
+                    continue
+                incoming = os.path.join(work, "incoming", r.name)
+                log = farm.read_log(os.path.join(work, "logs", r.name[:-4] + ".log"))
+                fingerprint = next((l[len(MARK):].strip() for l in log.splitlines() if l.startswith(MARK)), "")
+                why = farm.accept(r, incoming, socket.gethostname(), fingerprint) if os.path.exists(incoming) \
+                    else "is missing"
+                if why is not None:
+                    raise Failure(f"{r.name} (frames {r.label}) {why}; run the same skyward-farm command "
+                                  f"again to render it again")
+        bad = farm.check_digests()
+        if bad:
+            raise Failure(f"{', '.join(r.name for r in bad)} changed since checked; run the same "
+                          f"skyward-farm command again to render them again")
+        farm.join()
+        said = f"wrote {farm.output} ({farm.frames} frames, {farm.duration:g} s) in job {os.environ.get('SLURM_JOB_ID', '?')}"
+        if farm.lock is not None and not waited_for_farm:
+            farm.clean_up()
+        else:
+            write_atomically(result_path, "0 " + said + "\n")
+        say(said)
+        return 0
+    except Failure as failure:
+        try:
+            write_atomically(result_path, f"1 {failure}\n")
+        except Failure:
+            pass
+        say(str(failure))
+        return failure.status
 
 
 def main():
     farm = None
+    if sys.argv[1:2] == ["--slurm-join"] and len(sys.argv) == 5 and sys.argv[3] == "--run":
+        return join_job(sys.argv[1:])
     try:
         options = parse_options(sys.argv[1:])
         farm = Farm(options)
