@@ -600,8 +600,12 @@ TEST(FarmFaults, FullDiskIsReportedWithItsReason) {
 TEST(FarmFaults, LongestOutputNameWorks) {
   if (!on_path("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
   const fs::path out = scratch("long");
-  const fs::path video = out / (std::string(240, 'n') + ".mp4");
-  const run_result run = run_farm(quick, video, capture_command());
+  // 244 bytes, with a leading dash (given after --, from the output's folder).
+  const std::string name = "-" + std::string(239, 'n') + ".mp4";
+  const fs::path video = out / name;
+  const run_result run = run_farm_arguments(
+      {"--size", "64x36", "--fps", "1", "--ranges", "4", "-j", "2", "--", name}, out,
+      capture_command());
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(probe(video).frames, film_frames);
   EXPECT_EQ(names_in(out), std::vector<std::string>{video.filename().string()});
@@ -611,18 +615,18 @@ TEST(FarmFaults, LongestOutputNameWorks) {
 // Fault 8: an output named {1}.mp4 rendered on an ssh host: parallel put the
 // range in its place in --return, the ranges stayed on the host and stray
 // folders appeared. Names are the user's, whatever they hold; here braces,
-// quotes, non-ASCII and a leading dash, through an "ssh" that hands its
-// command line to a shell as sshd does.
+// quotes, non-ASCII, a dollar and back quotes, through an "ssh" that hands
+// its command line to a shell as sshd does.
 TEST(FarmFaults, AnyNameWorksThroughSsh) {
   if (!on_path("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
   const fs::path out = scratch("names");
   const fs::path ssh = out / "fake-ssh";
   write_script(ssh, "# fake-ssh HOST COMMAND: COMMAND run by a shell, as sshd runs it\n"
                     "shift\nexec sh -c \"$*\"\n");
-  const std::string name = "-{1} it's \"\xc3\xbc\" $HOME `x`.mp4";
+  const std::string name = "{1} it's \"\xc3\xbc\" $HOME `x`.mp4";
   const run_result run = run_farm_arguments(
       {"--size", "64x36", "--fps", "1", "--ranges", "4", "--sshlogin", "2/render-host", "--ssh",
-       ssh.string(), "--", name},
+       ssh.string(), (out / name).string()},
       out, capture_command());
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("on render-host"), std::string::npos) << run.output;
