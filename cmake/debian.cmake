@@ -79,6 +79,7 @@ foreach(command IN LISTS commands)
         --output=${page} ${debian_out}/help/${command}
       COMMAND gzip -9nf ${page}
       DEPENDS ${${command}_program} ${debian_files}/${command}.sh ${debian_files}/${command}.h2m
+        ${PROJECT_SOURCE_DIR}/programs/farm/skyward-farm.py
       COMMENT "Writing the manual page of ${command}"
       VERBATIM)
     list(APPEND manual_pages ${page}.gz)

@@ -59,9 +59,16 @@ std::string capture_command(const fs::path& log = {}, const fs::path& assets = {
   return command + "cd '" + assets.string() + "' && '" + (build / "demo-capture").string() + "'";
 }
 
+// The farm under test: the source tree's, or $FARM_UNDER_TEST (another farm,
+// such as the bash one this replaced, to show what each test catches).
+std::string farm_program() {
+  const char* other = std::getenv("FARM_UNDER_TEST");
+  return other && *other ? other : FARM_SCRIPT;
+}
+
 // The farm script's command line with the options and output.
 std::string farm_command(const std::string& options, const fs::path& output) {
-  return std::string("'") + FARM_SCRIPT + "' " + options + " '" + output.string() + "'";
+  return std::string("'") + farm_program() + "' " + options + " '" + output.string() + "'";
 }
 
 // Runs the farm with `capture` as its capture command (given through the
@@ -78,7 +85,7 @@ run_result run_farm_arguments(const std::vector<std::string>& arguments, const f
                               const std::string& capture, std::vector<env_change> env = {},
                               double limit = 600,
                               const std::function<void(pid_t, double)>& watch = {}) {
-  std::vector<std::string> command = {FARM_SCRIPT};
+  std::vector<std::string> command = {farm_program()};
   command.insert(command.end(), arguments.begin(), arguments.end());
   env.push_back({"SKYWARD_FARM_CAPTURE", capture.c_str()});
   return run_process(command, folder, env, limit, watch);

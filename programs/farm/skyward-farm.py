@@ -1026,9 +1026,12 @@ class Farm:
         self.check_container()
         self.resume()
         where = ", ".join(host_name(l) for l in o["logins"]) if not o["slurm"] else "Slurm"
-        jobs = o["jobs"] or "one per core"
+        if o["slurm"]:
+            at_once = f"{o['jobs'] or 'as many as Slurm allows'} at once"
+        else:
+            at_once = f"{o['jobs'] or 'one per core'} at once each"
         say(f"{self.frames} frames of {o['size']} at {o['fps']} fps in {self.count} ranges on {where} "
-            f"({jobs} at once each); {self.done_before} ranges already rendered, {len(self.todo)} to render")
+            f"({at_once}); {self.done_before} ranges already rendered, {len(self.todo)} to render")
         self.start = time.monotonic()
         if o["slurm"]:
             slurm = Slurm(self)
