@@ -34,10 +34,12 @@ import json
 import os
 import re
 import shlex
+import shutil
 import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
@@ -594,7 +596,10 @@ class Farm:
             self.container = ["-f", "mp4"]
             return
         self.container = []
-        probe = os.path.join(self.work, "probe" + self.extension if len(self.extension) < 100
+        # A one-frame video under the same extension, in a temporary folder:
+        # nothing is made beside the output for a name that is refused.
+        folder = tempfile.mkdtemp(prefix="skyward-farm-probe.")
+        probe = os.path.join(folder, "probe" + self.extension if len(self.extension) < 100
                              else "probe.x")
         try:
             run = subprocess.run([self.options["ffmpeg"], "-hide_banner", "-nostdin", "-v", "error",
@@ -604,10 +609,7 @@ class Farm:
         except OSError as error:
             raise Failure(f"cannot run {self.options['ffmpeg']}: {reason_of(error)}")
         finally:
-            try:
-                os.unlink(probe)
-            except OSError:
-                pass
+            shutil.rmtree(folder, ignore_errors=True)
         if run.returncode != 0:
             said = last_words(run.stderr.decode("utf-8", "replace"))
             raise Failure(f"cannot write a video named {self.output_name}: ffmpeg cannot write "
@@ -1019,11 +1021,11 @@ class Farm:
         o = self.options
         self.prepare()
         self.ask_hosts()
+        self.check_container()
         self.watcher = Watcher()
         self.open_work()
         if o["slurm"]:
             Slurm(self).earlier_jobs()
-        self.check_container()
         self.resume()
         where = ", ".join(host_name(l) for l in o["logins"]) if not o["slurm"] else "Slurm"
         if o["slurm"]:
