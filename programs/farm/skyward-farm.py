@@ -78,7 +78,8 @@ range, then joins them without re-encoding and checks the result.
                       package's command); for a build folder:
                       --capture 'cd /path/to/build && ./demo-capture'
   --retries N         tries of a failing range before the run fails (default 3)
-  --ffmpeg PATH       the ffmpeg that checks and joins the ranges (default: ffmpeg)
+  --ffmpeg PATH       the ffmpeg that checks and joins the ranges
+                      (default: ffmpeg)
   --ffprobe PATH      the ffprobe that checks the joined video (default: ffprobe)
   --help              show this text
 

@@ -140,6 +140,15 @@ if part slurm; then
   fi
   if sinfo --noheader >/dev/null 2>&1; then
     ranges=${BENCH_SLURM_RANGES:-8}
+    # Neither engine pinned: Slurm's tasks are not.
+    FARM_PIN=
+    # Slurm's own cost: an array of empty tasks, 2 at once, submitted to gone.
+    start=$(now)
+    empty=$(sbatch --parsable --array="0-$((ranges - 1))%2" --output=/dev/null --wrap=true)
+    while [[ -n $(squeue --noheader --jobs="$empty" 2>/dev/null) ]]; do sleep 0.1; done
+    empty_wall=$(minus "$(now)" "$start")
+    printf '  %d empty Slurm tasks, 2 at once: %.1f s, %.2f s a task\n' "$ranges" "$empty_wall" \
+      "$(awk -v a="$empty_wall" -v n="$ranges" 'BEGIN { print 2 * a / n }')"
     local_wall=$(farm 2 "$ranges")
     start=$(now)
     "$root/programs/farm/skyward-farm.py" --slurm --size "$size" --fps "$fps" -j 2 --ranges "$ranges" \
