@@ -80,7 +80,8 @@ range, then joins them without re-encoding and checks the result.
   --retries N         tries of a failing range before the run fails (default 3)
   --ffmpeg PATH       the ffmpeg that checks and joins the ranges
                       (default: ffmpeg)
-  --ffprobe PATH      the ffprobe that checks the joined video (default: ffprobe)
+  --ffprobe PATH      the ffprobe that checks the joined video
+                      (default: ffprobe)
   --help              show this text
 
 Before anything is rendered, every host is asked (demo-capture --fingerprint)
