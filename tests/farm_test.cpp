@@ -634,7 +634,7 @@ TEST(FarmFaults, AnyNameWorksThroughSsh) {
       out, capture_command());
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("on render-host"), std::string::npos) << run.output;
-  EXPECT_EQ(names_in(out), (std::vector<std::string>{name, "fake-ssh"}));
+  EXPECT_EQ(names_in(out), (std::vector<std::string>{"fake-ssh", name}));
   // probe() quotes for a shell: the video under a plain name.
   fs::rename(out / name, out / "plain.mp4");
   EXPECT_EQ(probe(out / "plain.mp4").frames, film_frames);

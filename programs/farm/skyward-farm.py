@@ -39,7 +39,6 @@ import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
@@ -598,9 +597,13 @@ class Farm:
             self.container = ["-f", "mp4"]
             return
         self.container = []
-        # A one-frame video under the same extension, in a temporary folder:
-        # nothing is made beside the output for a name that is refused.
-        folder = tempfile.mkdtemp(prefix="skyward-farm-probe.")
+        # A one-frame video under the same extension, in a folder of its own
+        # in the work folder (removed with it when the name is refused).
+        folder = os.path.join(self.work, "container")
+        try:
+            os.makedirs(folder, exist_ok=True)
+        except OSError as error:
+            raise Failure(f"cannot make the folder {folder}: {reason_of(error)}")
         probe = os.path.join(folder, "probe" + self.extension if len(self.extension) < 100
                              else "probe.x")
         try:
@@ -1023,11 +1026,18 @@ class Farm:
         o = self.options
         self.prepare()
         self.ask_hosts()
-        self.check_container()
         self.watcher = Watcher()
+        made_work = not os.path.exists(self.work)
         self.open_work()
         if o["slurm"]:
             Slurm(self).earlier_jobs()
+        try:
+            self.check_container()
+        except Failure:
+            # A refused name leaves nothing beside the output.
+            if made_work:
+                self.clean_up()
+            raise
         self.resume()
         where = ", ".join(host_name(l) for l in o["logins"]) if not o["slurm"] else "Slurm"
         if o["slurm"]:
@@ -1444,6 +1454,11 @@ def main():
             signal.signal(number, on_signal)
         farm.run()
         return 0
+    except OSError as error:
+        # What no step foresaw (a folder gone, a disk full): said, not a
+        # traceback.
+        say(f"cannot go on: {error.filename + ': ' if error.filename else ''}{reason_of(error)}")
+        return 1
     except Failure as failure:
         if farm is not None:
             farm.end_progress()
