@@ -1211,12 +1211,14 @@ class Slurm:
         write_atomically(os.path.join(self.folder, "jobs"), " ".join(self.jobs) + "\n")
 
     def cancel(self):
-        if self.jobs:
+        if self.jobs and not getattr(self, "cancelled", False):
+            self.cancelled = True
             try:
                 subprocess.run(["scancel"] + self.jobs, stdin=subprocess.DEVNULL, capture_output=True,
                                timeout=60)
             except (OSError, subprocess.TimeoutExpired):
                 pass
+            self.farm.cancel_note = f"; cancelled Slurm jobs {' '.join(self.jobs)}"
 
     def status_of(self, r):
         try:
@@ -1254,6 +1256,7 @@ class Slurm:
         log = os.path.join(self.farm.work, "logs", r.name[:-4] + ".log")
         said = last_words(self.farm.read_log(log)) or why
         self.cancel()
+        self.farm.cancel_note = ""
         raise Failure(f"cannot render frames {r.label} on {node}: {said} (its log: {log}; "
                       f"cancelled jobs {' '.join(self.jobs)}; rendered ranges are kept in {self.farm.work})")
 
@@ -1268,9 +1271,6 @@ class Slurm:
             while True:
                 if farm.interrupted:
                     self.cancel()
-                    farm.interrupted = Failure(str(farm.interrupted).replace(
-                        "interrupted by", "interrupted by", 1) + f"; cancelled Slurm jobs {' '.join(self.jobs)}",
-                        farm.interrupted.status)
                     raise farm.interrupted
                 for name, r in list(waiting.items()):
                     status = self.status_of(r)
@@ -1468,7 +1468,8 @@ def main():
             signal.signal(number, signal.SIG_IGN)
         if farm is not None and getattr(farm, "watcher", None):
             farm.watcher.end()
-        say(str(failure))
+        note = getattr(farm, "cancel_note", "")
+        say(str(failure) + (note if note and note[2:] not in str(failure) else ""))
         return failure.status
     finally:
         if farm is not None and getattr(farm, "watcher", None):
