@@ -53,11 +53,11 @@ set(skyward_program demo1080)
 set(skyward-capture_program demo-capture)
 set(skyward-view_program demo-view)
 set(skyward-farm_program demo-capture)
-# The farm's script runs beside the programs; a copy in the build folder
-# serves its manual page.
-install(PROGRAMS ${PROJECT_SOURCE_DIR}/programs/farm/skyward-farm.sh
+# The farm (Python 3, standard library only) runs beside the programs; a
+# copy in the build folder serves its manual page.
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/programs/farm/skyward-farm.py
   DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/skyward)
-configure_file(${PROJECT_SOURCE_DIR}/programs/farm/skyward-farm.sh ${CMAKE_BINARY_DIR}/skyward-farm.sh
+configure_file(${PROJECT_SOURCE_DIR}/programs/farm/skyward-farm.py ${CMAKE_BINARY_DIR}/skyward-farm.py
   COPYONLY)
 set(manual_pages)
 foreach(command IN LISTS commands)
@@ -79,6 +79,7 @@ foreach(command IN LISTS commands)
         --output=${page} ${debian_out}/help/${command}
       COMMAND gzip -9nf ${page}
       DEPENDS ${${command}_program} ${debian_files}/${command}.sh ${debian_files}/${command}.h2m
+        ${PROJECT_SOURCE_DIR}/programs/farm/skyward-farm.py
       COMMENT "Writing the manual page of ${command}"
       VERBATIM)
     list(APPEND manual_pages ${page}.gz)
@@ -128,9 +129,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The film is neither a game nor a tool of one: its commands belong in
 # /usr/bin, and graphics is the section of programs that show and make images.
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+# skyward-farm is a Python 3 program (standard library only).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS python3)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ffmpeg)
-# skyward-farm runs its ranges through GNU parallel and brings them back with rsync.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "parallel, rsync, openssh-client")
+# skyward-farm reaches other hosts with ssh, or a cluster with Slurm's sbatch.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "openssh-client, slurm-client")
 # As in packaging/debian/changelog: the authors, at a reserved domain.
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The skyward authors <skyward@skyward.invalid>")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A 115-second flight of a spaceship over procedurally generated
@@ -138,4 +141,5 @@ terrain under a procedurally generated sky, computed frame by frame with
 OpenGL. skyward plays it full screen; skyward-view plays it in a window with
 keys to pause, seek and step; skyward-capture renders stills, videos (with
 ffmpeg) and benchmarks; skyward-farm renders a video on many cores or
-machines at once (with GNU parallel).")
+machines at once (through ssh or a Slurm cluster), and joins only ranges it
+has verified.")

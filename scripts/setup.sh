@@ -18,9 +18,9 @@ packages=(
   libgtest-dev libbenchmark-dev libcli11-dev
   xvfb xauth xdotool x11-utils
   ffmpeg
-  # The capture farm: GNU parallel (rsync brings ranges back from hosts), and
-  # an ssh server and client for its check through a loopback host.
-  parallel rsync openssh-client openssh-server
+  # The capture farm (Python 3, standard library only), and an ssh server and
+  # client for its check through a loopback host.
+  python3 openssh-client openssh-server
 )
 for flag in "$@"; do
   case $flag in

@@ -289,12 +289,36 @@ TEST(Capture, EveryOptionTheHelpNamesIsAccepted) {
   }
   EXPECT_GE(options.size(), 10u);
   for (const std::string& option : options) {
-    if (option == "--help") continue;
+    // --fingerprint renders nothing, so needs no display (its own test below).
+    if (option == "--help" || option == "--fingerprint") continue;
     const run_result run = run_command("env -u DISPLAY ./demo-capture --gl x11 " + option);
     EXPECT_NE(run.status, 0) << option << ": " << run.output;
     EXPECT_NE(run.output.find("demo-capture: "), std::string::npos) << option << ": " << run.output;
     EXPECT_EQ(run.output.find("not expected"), std::string::npos) << option << ": " << run.output;
   }
+}
+
+// --fingerprint checks the options as a capture would and names the film in
+// one line, rendering nothing and making no file: the same line for the same
+// film, another for other settings (the farm compares them).
+TEST(Capture, FingerprintNamesTheFilmAndRendersNothing) {
+  const std::string video = scratch_file("fingerprint.mkv").string();
+  const run_result one =
+      run_command("env -u DISPLAY ./demo-capture --fingerprint --size 64x36 --fps 2 --video '" +
+                  video + "' 2>&1");
+  ASSERT_EQ(one.status, 0) << one.output;
+  EXPECT_EQ(one.output.rfind("skyward ", 0), 0u) << one.output;
+  EXPECT_NE(one.output.find(" size=64x36 fps=2 frames=230\n"), std::string::npos) << one.output;
+  EXPECT_EQ(std::count(one.output.begin(), one.output.end(), '\n'), 1) << one.output;
+  EXPECT_FALSE(std::filesystem::exists(video));
+  const run_result again = run_command(
+      "./demo-capture --fingerprint --size 64x36 --fps 2 --frames 3-9 --video x.mp4 2>&1");
+  EXPECT_EQ(again.output, one.output);
+  const run_result other = run_command("./demo-capture --fingerprint --size 64x36 --fps 3 2>&1");
+  EXPECT_NE(other.output, one.output);
+  const run_result bad = run_command("./demo-capture --fingerprint --size 8x8 2>&1");
+  EXPECT_EQ(bad.status, 2) << bad.output;
+  EXPECT_EQ(bad.output.rfind("demo-capture: --size: '8x8' is not WxH", 0), 0u) << bad.output;
 }
 
 // Text that cannot be written is an error, not a silent success.

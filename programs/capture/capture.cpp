@@ -66,6 +66,10 @@ const char* const usage_text =
     "  --gl WAY         how to reach OpenGL: x11 (a hidden window on the X display),\n"
     "                   egl (no X server: a GPU's EGL device, else Mesa's surfaceless\n"
     "                   EGL) or auto (the default: egl when $DISPLAY is unset, else x11)\n"
+    "  --fingerprint    check the other options as a capture would, then print one line\n"
+    "                   naming the film they render (the program's version, a digest of\n"
+    "                   the asset files and shader texts, size, rate and frame count)\n"
+    "                   and render nothing; skyward-farm compares the hosts' lines\n"
     "  --help           show this text\n"
     "\n"
     "Stills are named still-SSS.mmm.png after their moments, so they sort in the order\n"
@@ -144,11 +148,12 @@ capture_options parse_options(int argc, char** argv) {
   app.set_help_flag();  // the help is usage_text, printed below
   // An option given twice is refused once parsed (repeated_option).
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  bool help = false, benchmark = false, no_overlap = false;
+  bool help = false, benchmark = false, no_overlap = false, fingerprint = false;
   std::string at, size, video, png;
   app.add_flag("-h,--help", help);
   app.add_flag("--benchmark", benchmark);
   app.add_flag("--no-overlap", no_overlap);
+  app.add_flag("--fingerprint", fingerprint);
   app.add_option("--at", at)
       ->check(CLI::Validator(
           [&options](std::string& value) { return parse_moments(value, &options.moments); },
@@ -215,6 +220,7 @@ capture_options parse_options(int argc, char** argv) {
   if (!unread.empty()) fail_usage(unread);
   options.target = !video.empty() ? video : png;
   options.overlap = !no_overlap;
+  options.fingerprint = fingerprint;
   options.gl = gl == "x11" ? WINDOW_GL_X11 : gl == "egl" ? WINDOW_GL_EGL : WINDOW_GL_AUTO;
   const bool whole_film = options.mode == MODE_VIDEO || options.mode == MODE_PNG;
   if (!frames.empty() && options.until < FILM_LENGTH)
@@ -248,6 +254,7 @@ static int run(int argc, char** argv) {
     std::vector<std::string*> paths{&options.out, &options.target};
     if (options.ffmpeg.find('/') != std::string::npos) paths.push_back(&options.ffmpeg);
     if (!enter_asset_folder(capture_program_name, paths)) return 1;
+    if (options.fingerprint) return print_fingerprint(options);
     int status = 0;
     switch (options.mode) {
       case MODE_VIDEO:

@@ -39,6 +39,7 @@ struct capture_options {
   long last_frame = 0;
   window_gl gl = WINDOW_GL_AUTO;  // how the film reaches OpenGL (--gl)
   double until = FILM_LENGTH;     // --video and --png: the film's first seconds only
+  bool fingerprint = false;       // --fingerprint: check the options, say the film, render nothing
 };
 
 // Starts the film in a hidden window of the options' size (film_start);
@@ -63,6 +64,11 @@ int capture_stills(const capture_options& options);
 int capture_film(const capture_options& options);
 // --benchmark. Returns the exit status.
 int run_benchmark(const capture_options& options);
+// --fingerprint: prints one line naming the film the options would render
+// (version, a digest of the asset files and shader texts, size, rate and
+// frame count) and renders nothing; the exit status
+// (capture_fingerprint.cpp).
+int print_fingerprint(const capture_options& options);
 
 // The name ffmpeg writes the video `target` under until it is finished: a
 // hidden name in the same folder with the same extension, marked with `tag`,

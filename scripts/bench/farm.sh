@@ -18,6 +18,8 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
 size=${BENCH_SIZE:-128x72}
 fps=${BENCH_FPS:-6}
+parts=${BENCH_PARTS:-scaling,4k,checks,slurm}
+part() { [[ ,$parts, == *,$1,* ]]; }
 export LP_NUM_THREADS=1 FARM_PIN=1
 capture="cd '$build' && ./demo-capture"
 work=$(mktemp -d /tmp/farm-bench.XXXXXX)
@@ -32,7 +34,7 @@ over() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 farm() {
   local jobs=$1 ranges=$2 start
   start=$(now)
-  "$root/programs/farm/skyward-farm.sh" --size "$size" --fps "$fps" -j "$jobs" --ranges "$ranges" \
+  "$root/programs/farm/skyward-farm.py" --size "$size" --fps "$fps" -j "$jobs" --ranges "$ranges" \
     --capture "$capture" "$work/farm.mp4" 2>"$work/farm.log" || {
     tail -n 1 "$work/farm.log" >&2
     exit 1
@@ -60,6 +62,7 @@ load() { cut -d' ' -f1-3 /proc/loadavg; }
 # load average is printed with the figures.
 echo "farm-bench: $frames frames of $size at $fps fps, LP_NUM_THREADS=1, one core per worker" \
   "(load average $(load))"
+if part scaling || part 4k; then
 one_two=$(farm 1 2)
 one_eight=$(farm 1 8)
 join=$(sed -n 's/.*joining and checking \([0-9.]*\) s.*/\1/p' "$work/last")
@@ -81,6 +84,9 @@ printf '  one-frame range at frame %d (the same, stepping %d frames)       %.2f 
   $((frames - 1)) "$last"
 printf '  join and check of 8 ranges                                 %.2f s\n' "$join"
 
+fi
+
+if part 4k; then
 # 3840 x 2160 at 60: one frame's time from 3 frames against 1, mid-film.
 one=$(range 3450-3450 3840x2160 60)
 three=$(range 3450-3452 3840x2160 60)
@@ -98,4 +104,65 @@ awk -v t="$frame_4k" -v c="$start_4k" -v j="$join" 'BEGIN {
     printf "    N = %2d, R = 4: %7.0f s (%.1f h)\n", n, 6900 * t / n + 4 * c + j,
       (6900 * t / n + 4 * c + j) / 3600
 }'
+fi
+
+# The checks a range passes before it counts (a whole decode with ffmpeg
+# -xerror, counting frames, and its SHA-256), timed with the farm's own
+# functions, against the render time of the same range at 1920 x 1080.
+if part checks; then
+  checks_frames=${BENCH_CHECK_FRAMES:-12}
+  render=$(range "1001-$((1000 + checks_frames))" 1920x1080 60)
+  read -r decode digest < <(python3 - "$root/programs/farm/skyward-farm.py" "$work/range.mp4" <<'EOF'
+import importlib.util, sys, time
+spec = importlib.util.spec_from_file_location("farm", sys.argv[1])
+farm = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(farm)
+start = time.monotonic()
+why, frames = farm.probe_video("ffmpeg", sys.argv[2])
+middle = time.monotonic()
+farm.sha256_of(sys.argv[2])
+end = time.monotonic()
+assert why is None, why
+print(f"{middle - start:.3f} {end - middle:.3f}")
+EOF
+  )
+  printf '  checks of a %d-frame 1920x1080 range (%s bytes): decode %.3f s + SHA-256 %.3f s against its render %.1f s: %.2f %%\n' \
+    "$checks_frames" "$(stat -c %s "$work/range.mp4")" "$decode" "$digest" "$render" \
+    "$(awk -v d="$decode" -v h="$digest" -v r="$render" 'BEGIN { print 100 * (d + h) / r }')"
+fi
+
+# Slurm against the local engine on the same ranges (small size, 2 at once).
+if part slurm; then
+  if [[ ${BENCH_SLURM:-} == private ]]; then
+    source "$root/scripts/lib/slurm.sh"
+    trap 'slurm_stop; rm -rf "$work"' EXIT
+    slurm_start 2 >/dev/null
+  fi
+  if sinfo --noheader >/dev/null 2>&1; then
+    ranges=${BENCH_SLURM_RANGES:-8}
+    # Neither engine pinned: Slurm's tasks are not.
+    FARM_PIN=
+    # Slurm's own cost: an array of empty tasks, 2 at once, submitted to gone.
+    start=$(now)
+    empty=$(sbatch --parsable --array="0-$((ranges - 1))%2" --output=/dev/null --wrap=true)
+    while [[ -n $(squeue --noheader --jobs="$empty" 2>/dev/null) ]]; do sleep 0.1; done
+    empty_wall=$(minus "$(now)" "$start")
+    printf '  %d empty Slurm tasks, 2 at once: %.1f s, %.2f s a task\n' "$ranges" "$empty_wall" \
+      "$(awk -v a="$empty_wall" -v n="$ranges" 'BEGIN { print 2 * a / n }')"
+    local_wall=$(farm 2 "$ranges")
+    start=$(now)
+    "$root/programs/farm/skyward-farm.py" --slurm --size "$size" --fps "$fps" -j 2 --ranges "$ranges" \
+      --capture "$capture" "$work/farm.mp4" 2>"$work/farm.log" || {
+      tail -n 1 "$work/farm.log" >&2
+      exit 1
+    }
+    slurm_wall=$(minus "$(now)" "$start")
+    rm -f "$work/farm.mp4"
+    printf '  %d ranges, 2 at once: local %.1f s, Slurm %.1f s: Slurm costs %.2f s more a range\n' \
+      "$ranges" "$local_wall" "$slurm_wall" \
+      "$(awk -v a="$slurm_wall" -v b="$local_wall" -v n="$ranges" 'BEGIN { print (a - b) / n }')"
+  else
+    echo "  Slurm: no cluster answers here (sinfo); BENCH_SLURM=private starts the private one (as root)"
+  fi
+fi
 echo "farm-bench: load average at the end $(load)"

@@ -2,8 +2,10 @@
 # The farm through a real ssh host: starts an ssh server of its own on
 # 127.0.0.1 only (port $FARM_SSH_PORT, default 2222), with a throwaway host
 # key and user key in a temporary folder, renders the film's ranges through it
-# with programs/farm/skyward-farm.sh (--sshlogin, --ssh), checks the joined video,
-# and stops the server and removes the folder at the end, however it ends.
+# with programs/farm/skyward-farm.py (--sshlogin, --ssh), checks the joined
+# video and that the host kept nothing, then kills a farm (SIGKILL) while the
+# host renders and checks that its remote workers end too; stops the server
+# and removes the folder at the end, however it ends.
 # The "remote" host runs the build folder's demo-capture (--capture) under
 # no X server at all (EGL), as a host without a display would.
 set -euo pipefail
@@ -12,7 +14,7 @@ build=${BUILD_DIR:-$root/build}
 port=${FARM_SSH_PORT:-2222}
 say() { echo "farm-ssh-check: $*" >&2; }
 
-for program in /usr/sbin/sshd ssh ssh-keygen parallel rsync ffprobe; do
+for program in /usr/sbin/sshd ssh ssh-keygen ffmpeg ffprobe; do
   command -v "$program" >/dev/null || {
     say "cannot run $program: not found (scripts/setup.sh installs it)"
     exit 1
@@ -76,7 +78,7 @@ say "ssh server on 127.0.0.1:$port (pid $sshd_pid) accepts $login"
 output=$folder/out/film.mp4
 start=$SECONDS
 # No display here: the host's ranges render through EGL, with no X server.
-env -u DISPLAY "$root/programs/farm/skyward-farm.sh" --sshlogin "$login" --ssh "$ssh_command" \
+env -u DISPLAY "$root/programs/farm/skyward-farm.py" --sshlogin "$login" --ssh "$ssh_command" \
   --size 64x36 --fps 1 --ranges 3 -j 2 --capture "cd '$build' && ./demo-capture" "$output"
 read -r frames duration < <(ffprobe -v error -count_frames -select_streams v:0 \
   -show_entries stream=nb_read_frames:format=duration -of default=nw=1:nk=1 "$output" |
@@ -85,11 +87,36 @@ if [[ ${frames:-} != 115 || -z ${duration:-} ]] || ! awk -v d="$duration" 'BEGIN
   say "the video made through $login has ${frames:-no} frames and ${duration:-no} s, not 115 and 115"
   exit 1
 fi
-# parallel brought every range back and removed it on the host.
-left=$( (find ~/.skyward-farm/film.mp4 -name 'range-*' 2>/dev/null || true) | wc -l)
+# Every range came back over its connection; the host kept nothing.
+left=$( (find "${TMPDIR:-/tmp}" -maxdepth 1 -name 'skyward-farm.*' 2>/dev/null || true) | wc -l)
 if ((left != 0)); then
-  say "$left ranges were left on the host in ~/.skyward-farm/film.mp4"
+  say "$left temporary folders were left on the host in ${TMPDIR:-/tmp}"
   exit 1
 fi
-rmdir ~/.skyward-farm/film.mp4 ~/.skyward-farm 2>/dev/null || true
 say "115 frames, 115 s, rendered through $login in $((SECONDS - start)) s"
+
+# A farm killed outright (SIGKILL) while the host renders: its connections
+# close, and the host's workers end with them.
+env -u DISPLAY "$root/programs/farm/skyward-farm.py" --sshlogin "$login" --ssh "$ssh_command" \
+  --size 64x36 --fps 1 --ranges 3 -j 2 --capture "cd '$build' && ./demo-capture" \
+  "$folder/out/killed.mp4" 2>"$folder/killed.log" &
+farm_pid=$!
+for ((try = 0; try < 300; try++)); do
+  pgrep -f "skyward-farm[.].*/range[.]mp4" >/dev/null && break
+  sleep 0.1
+done
+pgrep -f "skyward-farm[.].*/range[.]mp4" >/dev/null || {
+  say "the host never started rendering: $(tail -n 1 "$folder/killed.log")"
+  exit 1
+}
+kill -KILL "$farm_pid"
+wait "$farm_pid" 2>/dev/null || true
+for ((try = 0; try < 100; try++)); do
+  pgrep -f "skyward-farm[.].*/range[.]mp4" >/dev/null || break
+  sleep 0.1
+done
+if pgrep -af "skyward-farm[.].*/range[.]mp4" >&2; then
+  say "the host's workers outlived the farm killed with SIGKILL"
+  exit 1
+fi
+say "a farm killed with SIGKILL left no worker on the host"
