@@ -230,6 +230,7 @@ TEST(Capture, EachModeRefusesEveryOptionItDoesNotRead) {
       {"--frames", "1-2", whole_film},  {"--until", "3", whole_film},
       {"--no-overlap", "", whole_film}, {"--size", "64x36", every},
       {"--fps", "30", every},           {"--gl", "x11", every},
+      {"--fingerprint", "", every},
   };
   const run_result help = run_capture("--help");
   ASSERT_EQ(help.status, 0);

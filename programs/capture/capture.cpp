@@ -140,6 +140,7 @@ const std::vector<option_readers> option_table = {
     {"--size", every_mode},
     {"--fps", every_mode},
     {"--gl", every_mode},
+    {"--fingerprint", every_mode},
 };
 
 capture_options parse_options(int argc, char** argv) {
