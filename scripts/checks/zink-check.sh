@@ -10,6 +10,7 @@
 # Run it after a build (scripts/test.sh); BUILD_DIR picks the build.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/scripts/lib/stills.sh"
 build=${BUILD_DIR:-$root/build}
 minimum=${ZINK_MIN_PSNR:-40}
 [[ -x $build/demo-capture && -x $build/tests/reference_test ]] || {
@@ -48,18 +49,4 @@ env -u DISPLAY ./demo-capture --gl egl --size 640x360 --at "$moments" --out "$wo
   cat "$work/llvmpipe.log" >&2
   exit 1
 }
-status=0
-for still in "$work"/llvmpipe/still-*.png; do
-  name=$(basename "$still")
-  # ffmpeg's PSNR over R, G and B ("inf" for identical images).
-  psnr=$(ffmpeg -hide_banner -nostats -i "$still" -i "$work/zink/$name" \
-    -lavfi '[0:v]format=rgb24[a];[1:v]format=rgb24[b];[a][b]psnr' -f null - 2>&1 |
-    sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p')
-  if [[ -z $psnr ]] || { [[ $psnr != inf ]] && awk -v p="$psnr" -v m="$minimum" 'BEGIN { exit !(p < m) }'; }; then
-    echo "zink-check: $name: zink and llvmpipe differ (PSNR ${psnr:-unknown} dB, at least $minimum wanted)" >&2
-    status=1
-  else
-    echo "zink-check: $name: zink against llvmpipe PSNR $psnr dB"
-  fi
-done
-exit "$status"
+stills_agree zink-check "$build" "$work/llvmpipe" "$work/zink" "$minimum" "zink against llvmpipe"
