@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "film/assets.h"
-#include "film/effects.h"
+#include "film/programs.h"
 #include "film/terrain.h"
 #include "gl_fixture.h"
 
