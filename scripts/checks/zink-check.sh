@@ -4,8 +4,9 @@
 # SPIR-V and rasterises on its own path. Headless through EGL, no X server:
 #   - the reference-frame test (tests/reference_test.cpp, 40 dB) under zink;
 #   - stills at five moments at 640 x 360 under zink and under llvmpipe,
-#     each pair at least $ZINK_MIN_PSNR dB apart (default 40, the reference
-#     test's bound: zink draws the same picture, rounded differently).
+#     each pair at least $ZINK_MIN_PSNR dB apart by the tests' image-psnr
+#     (scripts/lib/stills.sh; default 40, the reference test's bound: zink
+#     draws the same picture, rounded differently).
 # A shader or framebuffer use that only one of the drivers accepts fails it.
 # Run it after a build (scripts/test.sh); BUILD_DIR picks the build.
 set -euo pipefail
