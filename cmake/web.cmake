@@ -21,22 +21,14 @@ find_path(STB_INCLUDE_DIR stb_image.h PATHS /usr/include PATH_SUFFIXES stb NO_CM
 add_compile_options(-fexceptions)
 add_link_options(-fexceptions)
 
-add_library(toolkit STATIC ${toolkit_sources} toolkit/system_web.cpp toolkit/files_posix.cpp
-  toolkit/gl_web.cpp)
-target_include_directories(toolkit PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_include_directories(toolkit SYSTEM PRIVATE ${STB_INCLUDE_DIR})
+add_film_libraries(
+  TOOLKIT_SOURCES toolkit/system_web.cpp toolkit/files_posix.cpp toolkit/gl_web.cpp
+  IMPORTER "${FILM_WEB_DEPS}/lib/libassimp.a" "${FILM_WEB_DEPS}/lib/libminizip.a"
+           "${FILM_WEB_DEPS}/lib/libz.a")
 # Emscripten's GLEW header predates the ARB name of the anisotropy extension.
 target_compile_definitions(toolkit PRIVATE
   "GLEW_ARB_texture_filter_anisotropic=GLEW_GET_VAR(GL_ARB_texture_filter_anisotropic)")
-
-add_library(film STATIC ${film_sources})
-target_include_directories(film PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_include_directories(film SYSTEM PRIVATE ${STB_INCLUDE_DIR})
 target_include_directories(film SYSTEM PUBLIC "${FILM_WEB_DEPS}/include")
-target_link_libraries(film PUBLIC toolkit "${FILM_WEB_DEPS}/lib/libassimp.a"
-                      "${FILM_WEB_DEPS}/lib/libminizip.a" "${FILM_WEB_DEPS}/lib/libz.a")
-target_link_libraries(toolkit INTERFACE film)
-set_target_properties(film toolkit PROPERTIES LINK_INTERFACE_MULTIPLICITY 2)
 
 add_executable(skyward programs/web/web.cpp)
 target_link_libraries(skyward PRIVATE film)

@@ -6,6 +6,11 @@
 #include "film/asset_files.h"
 #include "toolkit/toolkit.h"
 
+// The film's own loader and unloader, the second entries of its loaders and
+// unloaders tables: load the greetings model, freeing any earlier one; free it.
+void load_greetings_mesh();
+void unload_greetings_mesh();
+
 // Texture handles and mesh records of the film, filled at start-up.
 extern int terrain_normal_map;
 extern int spaceship_texture;

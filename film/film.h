@@ -46,10 +46,14 @@ int bar_screen_frame(bar_screen* screen, double now);
 // Shows a whole bar screen, presenting each frame: for programs that may block.
 void run_bar_screen(const loader_function* table, bool shrinking);
 
-// The player (main.cpp, built once per window size): plays the film full
-// screen from the loading bar to the unloading bar. Returns the program's
-// exit status: 0 after the film, 1 (with a line on stderr) if it cannot start.
-int film_play();
+// The loaders and unloaders tables the bars run (startup.cpp), two entries
+// each, in this order: the toolkit's loader ST664M60, then the film's
+// load_greetings_mesh; the toolkit's unloader TJOZD8F4, then vel_unloader.
+extern const loader_function P744X1EL[2];
+extern const loader_function FDC2CHR7[2];
+// The unloader paired with load_greetings_mesh: frees the greetings model
+// (unload_greetings_mesh), so that a second showing does not keep the first's.
+void vel_unloader();
 
 // The four layers of the pass chain.
 struct film_layers {

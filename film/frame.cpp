@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "film/effects.h"
 #include "film/film.h"
+#include "film/passes.h"
 
 // The measuring hook and what it is given back (film_set_step_hook).
 static struct {

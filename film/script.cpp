@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "film/assets.h"
-#include "film/effects.h"
+#include "film/surfaces.h"
 #include "film/terrain.h"
 
 float terrain_positions[4] = {0.0f, 10.0f, 20.0f, 30.0f};

@@ -9,9 +9,21 @@
 #include <string>
 
 #include "film/assets.h"
-#include "film/effects.h"
 #include "film/film.h"
+#include "film/passes.h"
+#include "film/programs.h"
 #include "film/terrain.h"
+
+// The loaders and unloaders tables pair a toolkit function with a film one, so
+// they are defined here, in the layer that sees both: the toolkit's library
+// then needs nothing of the film's (it links and its test runs alone), and
+// the bars and film_start, which run the tables, are the film's anyway.
+const loader_function P744X1EL[2] = {ST664M60, load_greetings_mesh};
+const loader_function FDC2CHR7[2] = {TJOZD8F4, vel_unloader};
+
+void vel_unloader() {
+  unload_greetings_mesh();
+}
 
 // Why the asset file cannot be read, or null when its first byte can be. Its
 // type is checked before it is opened: a FIFO or a device in place of an

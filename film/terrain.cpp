@@ -10,7 +10,10 @@
 #include "film/terrain.h"
 
 #include "film/assets.h"
-#include "film/effects.h"
+#include "film/surfaces.h"
+
+int terrain_generator = -1;
+int terrain_shader = -1;
 
 const char* const terrain_shaders[2] = {
     // [0] The terrain generator.

@@ -1,8 +1,6 @@
 // effects_test.cpp: the film's ten programs (which source goes where, built
 // in their order, clean logs), the lit vertex stage's tangent-space vectors
 // against a CPU evaluation, and the ship and text draws into the scene target.
-#include "film/effects.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +12,9 @@
 #include <vector>
 
 #include "film/assets.h"
+#include "film/passes.h"
+#include "film/programs.h"
+#include "film/surfaces.h"
 #include "film/terrain.h"
 #include "gl_fixture.h"
 #include "mesh_helpers.h"

@@ -1,5 +1,5 @@
 // fake_encoder.cpp: stands in for ffmpeg where the Windows build is checked
-// under Wine and no Windows ffmpeg exists (scripts/windows/faults.sh). It
+// under Wine and no Windows ffmpeg exists (scripts/windows/check.sh). It
 // reads the frames on standard input and, by FAKE_ENCODER:
 //   copy (default)  writes them to the file named by its last argument, as
 //                   ffmpeg writes its output there, and fails with a line on

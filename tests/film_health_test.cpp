@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "film/effects.h"
 #include "film/film.h"
+#include "film/passes.h"
 #include "gl_fixture.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "film/effects.h"
+#include "film/programs.h"
 #include "process_helpers.h"
 #include "test_files.h"
 #include "toolkit/toolkit.h"

@@ -14,6 +14,7 @@
 #endif
 
 #include "film/assets.h"
+#include "film/film.h"
 #include "gl_fixture.h"
 #include "mesh_helpers.h"
 #include "test_files.h"

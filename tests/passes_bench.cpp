@@ -13,8 +13,9 @@
 #include <cstring>
 #include <vector>
 
-#include "film/effects.h"
 #include "film/film.h"
+#include "film/passes.h"
+#include "film/programs.h"
 
 namespace {
 

@@ -3,14 +3,16 @@
 // compared with a CPU evaluation of the same formula that reads the inputs
 // back as GL stored them (half floats, 24-bit depth) and filters them
 // bilinearly with wrap-around, as the samplers do.
+#include "film/passes.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-#include "film/effects.h"
 #include "film/film.h"
+#include "film/programs.h"
 #include "gl_fixture.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "film/assets.h"
-#include "film/effects.h"
 #include "film/film.h"
+#include "film/programs.h"
 #include "film/terrain.h"
 #include "gl_fixture.h"
 

@@ -4,8 +4,8 @@
 // exit status and its one line on stderr.
 //
 // The screen cases use a private Xvfb server with one 1280 x 720 screen and no
-// window manager, so they do not depend on the display the tests run under.
-#include <dlfcn.h>
+// window manager, so they do not depend on the display the tests run under;
+// the players run and are driven through the tests' program harness.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -26,40 +26,13 @@
 #include <vector>
 
 #include "film/assets.h"
-#include "process_helpers.h"
-
-// Last: Xlib defines short macro names (None, Bool, Status) that other headers use.
-// clang-format off
-#include <X11/Xlib.h>
-#include <X11/Xatom.h>
-// clang-format on
+#include "program_harness.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The build folder: tests run there, next to the programs and their assets.
-const fs::path build_folder = fs::current_path();
-
-// A run of a player: what it printed, and its stderr lines that start with
-// its name.
-struct player_run : run_result {
-  std::vector<std::string> lines;
-};
-
-// Runs a program of the build folder in `folder` with the environment changes,
-// killing it after `limit` seconds; `watch` as for run_process.
-player_run run_program(const std::string& program, const fs::path& folder,
-                       const std::vector<env_change>& env, double limit,
-                       const std::function<void(pid_t, double)>& watch = {}) {
-  player_run result;
-  static_cast<run_result&>(result) =
-      run_process({(build_folder / program).string()}, folder, env, limit, watch);
-  std::istringstream lines(result.output);
-  for (std::string line; std::getline(lines, line);)
-    if (line.rfind(program + ":", 0) == 0) result.lines.push_back(line);
-  return result;
-}
+const fs::path build = build_folder();
 
 // A folder holding links to the eight asset files, for breaking one of them.
 struct asset_folder {
@@ -69,7 +42,7 @@ struct asset_folder {
     fs::remove_all(path);
     fs::create_directories(path);
     for (const film_asset& asset : film_assets)
-      fs::create_symlink(build_folder / asset.file, path / asset.file);
+      fs::create_symlink(build / asset.file, path / asset.file);
   }
   ~asset_folder() { fs::remove_all(path); }
   fs::path replace(const char* name) {
@@ -78,80 +51,11 @@ struct asset_folder {
   }
 };
 
-// The Xlib calls the screen cases need, taken from the library the window
-// layer already loaded (the tests link no X library of their own).
-struct xlib {
-  void* library = dlopen("libX11.so.6", RTLD_NOW | RTLD_GLOBAL);
-  template <typename F>
-  F* get(const char* name) {
-    return reinterpret_cast<F*>(library ? dlsym(library, name) : nullptr);
-  }
-};
-
-// The screen as 8-bit grey or RGB pixels, top row first, through ffmpeg,
-// optionally cropped and scaled by the filter.
-std::vector<unsigned char> grab(const std::string& display, const std::string& filter,
-                                const char* pixel_format, size_t expected_bytes) {
-  const fs::path raw = fs::temp_directory_path() / ("startup-grab-" + std::to_string(getpid()));
-  const std::string command = "ffmpeg -loglevel error -f x11grab -video_size 1280x720 -i " +
-                              display + " -frames:v 1 -vf " + filter + " -pix_fmt " + pixel_format +
-                              " -f rawvideo -y " + raw.string() + " 2>/dev/null";
-  std::vector<unsigned char> bytes;
-  if (std::system(command.c_str()) == 0) {
-    std::ifstream in(raw, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), {});
-  }
-  fs::remove(raw);
-  if (bytes.size() != expected_bytes) bytes.clear();
-  return bytes;
-}
-
-// Whether the screen shows a picture of the film rather than black or a bar:
-// its mean brightness, scaled down, is at least 8 of 255.
-bool screen_shows_a_picture(const std::string& display) {
-  const auto picture = grab(display, "scale=32:18:flags=area", "gray", 32 * 18);
-  double sum = 0.0;
-  for (unsigned char v : picture) sum += v;
-  return !picture.empty() && sum >= 8.0 * picture.size();
-}
-
-// Whether the loading bar shows: a key pressed now falls before the film
-// begins (until it does, the last bar frame stays on screen). The bar (rows
-// 358 to 361, from x 384) must be partly lit and the screen above it black:
-// the bare screen's stipple, before the program's window, lights every row.
-bool loading_bar_shows(const std::string& display) {
-  const std::vector<unsigned char> box = grab(display, "crop=512:64:384:298", "gray", 512 * 64);
-  if (box.empty()) return false;
-  int above = 0, bar = 0;
-  for (size_t i = 0; i < box.size(); ++i) {
-    const size_t row = i / 512;
-    if (row < 56) above += box[i] > 40;
-    if (row >= 60) bar += box[i] > 200;
-  }
-  return above == 0 && bar > 0 && bar < 2048;
-}
-
-// Watches a screen for the film: looks once a second until its picture shows,
-// however slowly a loaded machine gets there.
-struct film_lookout {
-  std::string display;
-  double next_look = 1.0;
-  bool seen = false;
-  // Whether the film has shown by `seconds` into the run.
-  bool showing(double seconds) {
-    if (!seen && seconds > next_look) {
-      next_look = seconds + 1.0;
-      seen = screen_shows_a_picture(display);
-    }
-    return seen;
-  }
-};
-
 // Runs demo720 in `folder` with no display: it must end with status 1 and
 // one line, which is returned ("" after a failed expectation). The limit only
 // catches a hang.
 std::string only_line_without_display(const fs::path& folder) {
-  const player_run result = run_program("demo720", folder, {{"DISPLAY", nullptr}}, 120.0);
+  const program_run result = run_program("demo720", folder, {{"DISPLAY", nullptr}}, 120.0);
   EXPECT_FALSE(result.timed_out);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.lines.size(), 1u) << result.output;
@@ -196,7 +100,7 @@ TEST(StartupFaults, AnUnreadableAssetIsNamed) {
 
 TEST(StartupFaults, NoDisplayEndsTheProgramWithOneLine) {
   // Said before the window system is asked, in the same words as every program.
-  EXPECT_EQ(only_line_without_display(build_folder),
+  EXPECT_EQ(only_line_without_display(build),
             "demo720: no X display (DISPLAY is not set): run it under xvfb-run");
 }
 
@@ -216,70 +120,17 @@ TEST(StartupFaults, AnOpenGLWithoutWhatTheFilmNeedsIsNamed) {
   };
   for (const limited_gl& gl : cases) {
     SCOPED_TRACE(gl.reason);
-    const player_run result = run_program("demo720", build_folder,
-                                          {{"DISPLAY", screen.display.c_str()},
-                                           {"MESA_GL_VERSION_OVERRIDE", gl.version},
-                                           {"MESA_EXTENSION_OVERRIDE", gl.extensions}},
-                                          20.0);
+    const program_run result = run_program("demo720", build,
+                                           {{"DISPLAY", screen.display.c_str()},
+                                            {"MESA_GL_VERSION_OVERRIDE", gl.version},
+                                            {"MESA_EXTENSION_OVERRIDE", gl.extensions}},
+                                           20.0);
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.status, 1);
     ASSERT_EQ(result.lines.size(), 1u) << result.output;
     EXPECT_EQ(result.lines[0],
               std::string("demo720: this OpenGL cannot run the film: ") + gl.reason);
   }
-}
-
-// Asks the program's top-level window to close, as a window manager does: a
-// WM_DELETE_WINDOW client message. Returns whether a window of the process
-// was found and asked.
-bool request_close(const std::string& display_name, pid_t pid) {
-  xlib x;
-  auto open_display = x.get<decltype(XOpenDisplay)>("XOpenDisplay");
-  auto close_display = x.get<decltype(XCloseDisplay)>("XCloseDisplay");
-  auto intern_atom = x.get<decltype(XInternAtom)>("XInternAtom");
-  auto query_tree = x.get<decltype(XQueryTree)>("XQueryTree");
-  auto get_property = x.get<decltype(XGetWindowProperty)>("XGetWindowProperty");
-  auto free_x = x.get<decltype(XFree)>("XFree");
-  auto send_event = x.get<decltype(XSendEvent)>("XSendEvent");
-  auto flush = x.get<decltype(XFlush)>("XFlush");
-  auto default_root = x.get<decltype(XDefaultRootWindow)>("XDefaultRootWindow");
-  if (!open_display || !close_display || !intern_atom || !query_tree || !get_property || !free_x ||
-      !send_event || !flush || !default_root)
-    return false;
-  Display* display = open_display(display_name.c_str());
-  if (!display) return false;
-  const Atom pid_atom = intern_atom(display, "_NET_WM_PID", False);
-  const Atom protocols = intern_atom(display, "WM_PROTOCOLS", False);
-  const Atom delete_window = intern_atom(display, "WM_DELETE_WINDOW", False);
-  Window root = 0, parent = 0, *children = nullptr;
-  unsigned count = 0;
-  bool asked = false;
-  if (query_tree(display, default_root(display), &root, &parent, &children, &count)) {
-    for (unsigned i = 0; i < count && !asked; ++i) {
-      Atom type = 0;
-      int format = 0;
-      unsigned long items = 0, left = 0;
-      unsigned char* value = nullptr;
-      if (get_property(display, children[i], pid_atom, 0, 1, False, XA_CARDINAL, &type, &format,
-                       &items, &left, &value) == Success &&
-          value && items == 1 &&
-          static_cast<pid_t>(*reinterpret_cast<unsigned long*>(value)) == pid) {
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = children[i];
-        event.xclient.message_type = protocols;
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = static_cast<long>(delete_window);
-        event.xclient.data.l[1] = CurrentTime;
-        asked = send_event(display, children[i], False, NoEventMask, &event) != 0;
-      }
-      if (value) free_x(value);
-    }
-    if (children) free_x(children);
-  }
-  flush(display);
-  close_display(display);
-  return asked;
 }
 
 TEST(StartupFaults, AWindowClosedByTheSystemEndsTheFilmCleanly) {
@@ -290,14 +141,13 @@ TEST(StartupFaults, AWindowClosedByTheSystemEndsTheFilmCleanly) {
   film_lookout film{screen.display};
   bool asked = false;
   double asked_at = 0.0;
-  const player_run result =
-      run_program("demo720", build_folder, {{"DISPLAY", screen.display.c_str()}}, 300.0,
-                  [&](pid_t pid, double seconds) {
-                    if (film.showing(seconds) && !asked) {
-                      asked = request_close(screen.display, pid);
-                      asked_at = seconds;
-                    }
-                  });
+  const program_run result = run_program("demo720", build, {{"DISPLAY", screen.display.c_str()}},
+                                         300.0, [&](pid_t pid, double seconds) {
+                                           if (film.showing(seconds) && !asked) {
+                                             asked = request_close(screen.display, pid);
+                                             asked_at = seconds;
+                                           }
+                                         });
   EXPECT_TRUE(film.seen) << "the film never showed";
   EXPECT_TRUE(asked) << "no window of demo720 was found";
   EXPECT_FALSE(result.timed_out) << "still running " << 300.0 - asked_at << " s after the request";
@@ -340,16 +190,16 @@ TEST(SmallerScreen, Demo1080ShowsTheCentredBarAndTheWholePictureOnA1280x720Scree
   bool bar_seen = false;
   std::vector<std::vector<unsigned char>> pictures;
   double next_picture = 10.0;
-  const player_run result =
-      run_program("demo1080", build_folder, {{"DISPLAY", screen.display.c_str()}}, 300.0,
+  const program_run result =
+      run_program("demo1080", build, {{"DISPLAY", screen.display.c_str()}}, 300.0,
                   [&](pid_t pid, double seconds) {
                     if (!bar_seen) bar_seen = loading_bar_shows(screen.display);
                     if (pictures.size() < 4 && seconds > next_picture) {
                       next_picture = seconds + 3.0;
-                      auto picture = grab(screen.display,
-                                          "scale=" + std::to_string(small_width) + ":" +
-                                              std::to_string(small_height) + ":flags=area",
-                                          "rgb24", small_width * small_height * 3);
+                      auto picture = grab_screen(screen.display,
+                                                 "scale=" + std::to_string(small_width) + ":" +
+                                                     std::to_string(small_height) + ":flags=area",
+                                                 "rgb24", small_width * small_height * 3);
                       // A black screen is no picture of the film: it has not begun yet.
                       double sum = 0.0;
                       for (unsigned char v : picture) sum += v;
@@ -452,7 +302,7 @@ TEST(HostileInput, ACorruptImageOrModelIsRefusedBeforeAnyWindowWithOneLine) {
     asset_folder folder;
     std::ofstream(folder.replace(f.name), std::ios::binary) << f.bytes;
     // No display: the check must refuse the file before it would need one.
-    const player_run result = run_program("demo720", folder.path, {{"DISPLAY", nullptr}}, 20.0);
+    const program_run result = run_program("demo720", folder.path, {{"DISPLAY", nullptr}}, 20.0);
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.status, 1);
     ASSERT_EQ(result.lines.size(), 1u) << result.output;
@@ -473,7 +323,7 @@ std::string descriptor_target(pid_t pid, int fd) {
 TEST(HostileInput, ClosedStandardStreamsAreNotTakenByTheDisplayConnection) {
   private_screen screen(1280, 720);
   ASSERT_FALSE(screen.display.empty()) << "cannot start Xvfb";
-  const std::string path = (build_folder / "demo720").string();
+  const std::string path = (build / "demo720").string();
   const pid_t child = fork();
   if (child == 0) {
     const int null = open("/dev/null", O_WRONLY);
@@ -501,56 +351,6 @@ TEST(HostileInput, ClosedStandardStreamsAreNotTakenByTheDisplayConnection) {
   EXPECT_EQ(error, "/dev/null");
 }
 
-// The pointer image as the X fixes extension's library returns it (its
-// XFixesCursorImage record; the tests take the library from the system
-// without its development header).
-struct fixes_cursor_image {
-  short x, y;
-  unsigned short width, height;
-  unsigned short xhot, yhot;
-  unsigned long cursor_serial;
-  unsigned long* pixels;  // ARGB, one per long
-  Atom atom;
-  const char* name;
-};
-
-// Whether the pointer shown now on the display has a visible pixel: 1 or 0,
-// or -1 when the display cannot be asked.
-int pointer_visible(const std::string& display_name) {
-  xlib x;
-  void* fixes = dlopen("libXfixes.so.3", RTLD_NOW);
-  auto open_display = x.get<decltype(XOpenDisplay)>("XOpenDisplay");
-  auto close_display = x.get<decltype(XCloseDisplay)>("XCloseDisplay");
-  auto free_x = x.get<decltype(XFree)>("XFree");
-  auto cursor_image = reinterpret_cast<fixes_cursor_image* (*)(Display*)>(
-      fixes ? dlsym(fixes, "XFixesGetCursorImage") : nullptr);
-  if (!open_display || !close_display || !free_x || !cursor_image) return -1;
-  Display* display = open_display(display_name.c_str());
-  if (!display) return -1;
-  int visible = -1;
-  if (fixes_cursor_image* image = cursor_image(display)) {
-    visible = 0;
-    for (int i = 0; i < image->width * image->height; ++i)
-      if ((image->pixels[i] >> 24) & 0xff) visible = 1;
-    free_x(image);
-  }
-  close_display(display);
-  return visible;
-}
-
-// Presses or releases Escape on the display (xdotool's "keydown" or "keyup");
-// whether xdotool did.
-bool escape_key(const std::string& display, const char* action) {
-  return std::system(("DISPLAY=" + display + " xdotool " + action + " Escape").c_str()) == 0;
-}
-
-// One tap of 50 ms, well inside a frame of the software renderer.
-bool tap_escape(const std::string& display) {
-  const bool down = escape_key(display, "keydown");
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  return escape_key(display, "keyup") && down;
-}
-
 TEST(FullScreen, ThePointerIsHiddenAndOneShortTapOfEscapeEndsTheFilm) {
   private_screen screen(1280, 720);
   ASSERT_FALSE(screen.display.empty()) << "cannot start Xvfb";
@@ -560,16 +360,16 @@ TEST(FullScreen, ThePointerIsHiddenAndOneShortTapOfEscapeEndsTheFilm) {
   bool tapped = false;
   double tapped_at = 0.0;
   // The limit only catches a hang.
-  const player_run result =
-      run_program("demo720", build_folder, {{"DISPLAY", screen.display.c_str()}}, 300.0,
-                  [&](pid_t, double seconds) {
-                    if (pointer == -1 && film.showing(seconds))
-                      pointer = pointer_visible(screen.display);
-                    if (film.seen && !tapped) {  // over the film
-                      tapped = tap_escape(screen.display);
-                      tapped_at = seconds;
-                    }
-                  });
+  const program_run result = run_program("demo720", build, {{"DISPLAY", screen.display.c_str()}},
+                                         300.0, [&](pid_t, double seconds) {
+                                           if (pointer == -1 && film.showing(seconds))
+                                             pointer = pointer_visible(screen.display);
+                                           // Over the film: one short tap.
+                                           if (film.seen && !tapped) {
+                                             tapped = tap_key(screen.display, "Escape");
+                                             tapped_at = seconds;
+                                           }
+                                         });
   ASSERT_TRUE(film.seen) << "the film never showed: " << result.output;
   EXPECT_EQ(pointer, 0) << "the pointer shows over the full-screen window";
   EXPECT_TRUE(tapped) << "xdotool failed";
@@ -584,14 +384,14 @@ TEST(FullScreen, ThePointerIsHiddenAndOneShortTapOfEscapeEndsTheFilm) {
 TEST(FullScreen, AnEscapeTappedDuringTheLoadingBarDoesNotEndTheFilm) {
   private_screen screen(1280, 720);
   ASSERT_FALSE(screen.display.empty()) << "cannot start Xvfb";
+  const auto tap = [&]() { return tap_key(screen.display, "Escape"); };
   bool bar_tapped = false, film_tapped = false;
-  const player_run result = run_program(
-      "demo720", build_folder, {{"DISPLAY", screen.display.c_str()}}, 300.0,
-      [&](pid_t, double seconds) {
+  const program_run result = run_program(
+      "demo720", build, {{"DISPLAY", screen.display.c_str()}}, 300.0, [&](pid_t, double seconds) {
         if (!bar_tapped && seconds < 60.0) {
-          bar_tapped = loading_bar_shows(screen.display) && tap_escape(screen.display);
+          bar_tapped = loading_bar_shows(screen.display) && tap();
         } else if (bar_tapped && !film_tapped && screen_shows_a_picture(screen.display)) {
-          film_tapped = tap_escape(screen.display);
+          film_tapped = tap();
         }
       });
   ASSERT_TRUE(bar_tapped) << "no loading bar seen: " << result.output;
@@ -609,18 +409,17 @@ TEST(FullScreen, AnEscapeHeldFromTheLoadingBarIntoTheFilmEndsIt) {
   private_screen screen(1280, 720);
   ASSERT_FALSE(screen.display.empty()) << "cannot start Xvfb";
   bool held = false, picture = false;
-  const player_run result = run_program(
-      "demo720", build_folder, {{"DISPLAY", screen.display.c_str()}}, 300.0,
-      [&](pid_t, double seconds) {
+  const program_run result = run_program(
+      "demo720", build, {{"DISPLAY", screen.display.c_str()}}, 300.0, [&](pid_t, double seconds) {
         if (!held && seconds < 60.0) {
-          held = loading_bar_shows(screen.display) && escape_key(screen.display, "keydown");
+          held = loading_bar_shows(screen.display) && send_key(screen.display, "keydown", "Escape");
         } else if (held && !picture && screen_shows_a_picture(screen.display)) {
           picture = true;
-          escape_key(screen.display, "keyup");
-          tap_escape(screen.display);
+          send_key(screen.display, "keyup", "Escape");
+          tap_key(screen.display, "Escape");
         }
       });
-  if (held && !picture) escape_key(screen.display, "keyup");
+  if (held && !picture) send_key(screen.display, "keyup", "Escape");
   ASSERT_TRUE(held) << "no loading bar seen: " << result.output;
   EXPECT_FALSE(picture) << "the film played on with Escape held down since the loading bar: "
                         << result.output;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "film/assets.h"
-#include "film/effects.h"
+#include "film/surfaces.h"
 #include "gl_fixture.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// shaders.cpp: building shaders from whole texts or from numbered pieces, and
-// linking programs. shader, stitch and program print the info log of a
+// shaders.cpp: building shaders from whole texts or from numbered pieces (the
+// piece table Z886594B), and linking programs. shader, stitch and program print the info log of a
 // failure on stderr and return the name all the same, as GL makes it;
 // build_shader and build_program hand the log back instead, for a program
 // that shows it (the viewer's live shaders).
@@ -23,6 +23,13 @@ void main()
   gl_Position = ftransform();
 }
 )glsl";
+
+// The piece table stitch joins from: the blur's four pieces (blur.cpp), the
+// pass-through vertex stage above, the noise programs' three (noise.cpp).
+const char* const Z886594B[8] = {
+    blur_piece_open,     blur_piece_vertical,  blur_piece_horizontal, blur_piece_main,
+    pass_through_vertex, white_noise_fragment, simplex_piece,         fbm_piece_main,
+};
 
 static const int piece_count = 8;
 static const int most_pieces = 64;

@@ -1,35 +1,10 @@
-// startup.cpp: the toolkit's shared objects, its loaders and unloaders tables,
-// and the start-up and shutdown functions they hold.
+// startup.cpp: the toolkit's loader ST664M60, which makes its shared objects
+// (shared.cpp), and its unloader TJOZD8F4, which deletes them.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
-#include "toolkit/pieces.h"
 #include "toolkit/toolkit.h"
-
-int TVJAYSLH[2] = {0, 0};
-GLuint MUANXLC = 0;
-accumulator_record* P4E6JEEC = nullptr;
-GLuint PXDKBCRM[2] = {0, 0};
-GLuint HVATQD0L = 0;
-GLuint FOBIMQQB[4] = {0, 0, 0, 0};
-
-const char* const Z886594B[8] = {
-    blur_piece_open,     blur_piece_vertical,  blur_piece_horizontal, blur_piece_main,
-    pass_through_vertex, white_noise_fragment, simplex_piece,         fbm_piece_main,
-};
-
-const loader_function P744X1EL[2] = {ST664M60, load_greetings_mesh};
-const loader_function FDC2CHR7[2] = {TJOZD8F4, vel_unloader};
-
-void* toolkit_allocate(size_t bytes) {
-  void* block = std::malloc(bytes ? bytes : 1);
-  if (!block) {
-    std::fprintf(stderr, "%s: out of memory (asked for %zu bytes)\n", system_program_name(), bytes);
-    std::exit(1);
-  }
-  return block;
-}
 
 void ST664M60() {
   glewExperimental = GL_TRUE;
@@ -83,8 +58,4 @@ void TJOZD8F4() {
   free_accumulator(P4E6JEEC);
   P4E6JEEC = nullptr;  // never leave a pointer to freed memory behind
   for (int i = 0; i < 4; ++i) glDeleteProgram(FOBIMQQB[i]);
-}
-
-void vel_unloader() {
-  unload_greetings_mesh();
 }

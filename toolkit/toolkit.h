@@ -10,17 +10,18 @@
 //
 // ORDER OF USE
 // 1. Window: window_init, set the window size pair TVJAYSLH, window_open.
-// 2. Loaders: run the two entries of P744X1EL (the first, ST664M60, starts
-//    GLEW and creates the shared objects listed under GLOBALS).
+// 2. Loader: ST664M60 starts GLEW and creates the shared objects listed under
+//    GLOBALS (the film runs it as the first entry of its loaders table).
 // 3. Targets: layer, depth, accumulator; projections and quad.
 // 4. Passes: generate, transform, blit, the blur and noise programs.
 // 5. Meshes: mesh (and the film's load_mesh), render, free_mesh.
-// 6. Unloaders: the two entries of FDC2CHR7, then window_terminate.
+// 6. Unloader: TJOZD8F4 (the first entry of the film's unloaders table), then
+//    window_terminate.
 //
 // CODE EXAMPLE
 //   TVJAYSLH[0] = 320; TVJAYSLH[1] = 180;
 //   if (!window_init() || !window_open(320, 180, 32, WINDOW_HIDDEN)) return 1;
-//   for (loader_function load : P744X1EL) load();
+//   ST664M60();
 //   layer_record* image = layer(320, 180);
 //   const GLuint fbm = FOBIMQQB[3];           // fBm noise: frequency, octaves, gain
 //   glUseProgram(fbm);
@@ -31,7 +32,7 @@
 //   generate(image, static_cast<int>(fbm));  // the noise into the layer
 //   blit_to_back_buffer(image);
 //   window_swap();
-//   for (loader_function unload : FDC2CHR7) unload();
+//   TJOZD8F4();
 //   window_terminate();
 //
 // GLOSSARY: THE SYSTEM'S NAMES
@@ -40,14 +41,12 @@
 //   TVJAYSLH  int[2]      the render size (width, height). Written by the
 //                         program before the loaders (film_start does it) and
 //                         by a resize; read by the loaders, targets, passes.
-//   P744X1EL  loaders[2]  the loaders table: ST664M60, then the film's
-//                         load_greetings_mesh. Run once by film_start, or one
-//                         entry a frame by a player's loading bar.
-//   FDC2CHR7  loaders[2]  the unloaders table: TJOZD8F4, then vel_unloader.
-//                         Run by a player's unloading bar.
 //   ST664M60  function    the toolkit's loader: starts GLEW, builds the shared
-//                         programs and targets below.
+//                         programs and targets below. The first entry of the
+//                         film's loaders table P744X1EL (film/film.h).
 //   TJOZD8F4  function    the toolkit's unloader: deletes what ST664M60 made.
+//                         The first entry of the film's unloaders table
+//                         FDC2CHR7.
 //   MUANXLC   GLuint      the pass-through vertex shader, attached to every
 //                         program built from pieces. Made by ST664M60.
 //   P4E6JEEC  record*     the scene target (colour and depth, window size):
@@ -71,7 +70,7 @@
 //       and the presentation copy.
 //   toolkit_gl_checks (this header)                 whether each stage reports
 //       its GL errors; set by checking builds.
-// Constant tables: Z886594B, P744X1EL and FDC2CHR7. Everything else named
+// Constant table: Z886594B. Everything else named
 // here is owned by the toolkit: everyone may read it, only the writers above
 // change it.
 //
@@ -377,8 +376,10 @@ struct mesh_record {
 };
 
 // ---------------------------------------------------------------------------
-// Shared globals and tables (startup.cpp).
+// Shared globals (shared.cpp), the piece table (shaders.cpp), the loader and
+// the unloader (startup.cpp).
 
+// A loader or unloader: one entry of a table a loading or unloading bar runs.
 typedef void (*loader_function)();
 
 extern int TVJAYSLH[2];               // window width, height; set before ST664M60
@@ -390,21 +391,12 @@ extern GLuint FOBIMQQB[4];            // vertical blur, horizontal blur, white n
 // The fBm program's uniforms: f, the base frequency; o, the octave count (the
 // octaves k < o run, 32 at most whatever o is, none for o <= 0 or NaN); a,
 // the gain of each octave over the one before.
-extern const char* const Z886594B[8];      // the shader piece table
-extern const loader_function P744X1EL[2];  // loaders: ST664M60, load_greetings_mesh
-extern const loader_function FDC2CHR7[2];  // unloaders: TJOZD8F4, vel_unloader
+extern const char* const Z886594B[8];  // the shader piece table
 
 // Initialises GLEW and creates the shared objects above.
 void ST664M60();
 // Deletes what ST664M60 created (shader objects excepted) and frees P4E6JEEC.
 void TJOZD8F4();
-// The unloader paired with load_greetings_mesh: frees the greetings model
-// (unload_greetings_mesh), so that a second showing does not keep the first's.
-void vel_unloader();
-// The film's own loader and unloader (defined by the film): load its
-// greetings model, freeing any earlier one, and free it.
-void load_greetings_mesh();
-void unload_greetings_mesh();
 
 // Allocates or exits the program with a line on stderr: the toolkit has no
 // way to carry on without the memory it asked for.

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "film/assets.h"
-#include "film/effects.h"
+#include "film/passes.h"
 #include "film/terrain.h"
 #include "programs/capture/capture.h"
 

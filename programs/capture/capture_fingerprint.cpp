@@ -13,7 +13,7 @@
 #include <string>
 
 #include "film/asset_files.h"
-#include "film/effects.h"
+#include "film/programs.h"
 #include "film/terrain.h"
 #include "programs/capture/capture.h"
 #include "toolkit/toolkit.h"
@@ -93,7 +93,8 @@ class sha256 {
     for (int i = 0; i < 64; ++i) {
       const uint32_t t1 =
           h + (rotate(e, 6) ^ rotate(e, 11) ^ rotate(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
-      const uint32_t t2 = (rotate(a, 2) ^ rotate(a, 13) ^ rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+      const uint32_t t2 =
+          (rotate(a, 2) ^ rotate(a, 13) ^ rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
       h = g;
       g = f;
       f = e;

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "film/player.h"
+#include "programs/play/play.h"
 
 #ifndef FILM_WIDTH
 #define FILM_WIDTH 1920

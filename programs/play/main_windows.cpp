@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "film/film.h"
+#include "programs/play/play.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   return system_run_windowed(film_play);

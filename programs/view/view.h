@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "film/effects.h"
 #include "film/film.h"
+#include "film/programs.h"
 
 // The program's name, at the start of every line it prints.
 extern const char* view_program_name;

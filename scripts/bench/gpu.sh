@@ -9,7 +9,7 @@
 #     1280 x 720 at the benchmark's seven moments;
 #   - the capture rate of a 1080p60 video of the film's first seconds, with
 #     and without the read-back overlapped with the next frame.
-# Usage: scripts/bench/gpu.sh [--seconds N]
+# Usage: scripts/bench.sh gpu [--seconds N]
 #   --seconds N   length of the video captured (default 20; a software
 #                 renderer takes a second or more per 1080p frame: use 0.5)
 # Needs cmake, a C++17 compiler, the -dev packages of scripts/setup.sh and
@@ -29,7 +29,7 @@ while (($#)); do
       shift 2
       ;;
     *)
-      echo "gpu-benchmark: unknown option '$1' (usage: scripts/bench/gpu.sh [--seconds N])" >&2
+      echo "gpu-benchmark: unknown option '$1' (usage: scripts/bench.sh gpu [--seconds N])" >&2
       exit 2
       ;;
   esac

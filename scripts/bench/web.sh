@@ -6,8 +6,8 @@
 # "ready", the time from the click to the first film frame, the longest
 # stretch the page's main thread did not answer and the film's frame time at
 # 1280 x 720.
-#   scripts/bench/web.sh                 build, then measure build-web/site
-#   SITE=DIR scripts/bench/web.sh        measure the site in DIR as it is
+#   scripts/bench.sh web                 build, then measure build-web/site
+#   SITE=DIR scripts/bench.sh web        measure the site in DIR as it is
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 web=${WEB_BUILD_DIR:-$root/build-web}

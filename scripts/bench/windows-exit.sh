@@ -5,7 +5,7 @@
 # cleanly: exit status 0 and no fault reported by Wine (an unhandled
 # exception, a page fault, an X error). A benchmark of the players' exit, not
 # a test: it prints figures and fails only when it cannot run at all.
-# Usage: scripts/bench/windows-exit.sh [RUNS [FOLDER]]
+# Usage: scripts/bench.sh windows-exit [RUNS [FOLDER]]
 #   RUNS: default 30. FOLDER: where demo720.exe and the assets are (default:
 #   the Windows package in dist/, unpacked; run scripts/package.sh first).
 #   EXIT_BENCH_LOGS=DIR keeps the output of each run that did not end cleanly.
@@ -13,24 +13,18 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 dist=${DIST_DIR:-$root/dist}
 runs=${1:-30}
-cache_root=${SKYWARD_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/skyward}
-export WINEPREFIX=${WINEPREFIX:-$cache_root/wine} WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml="
+source "$root/scripts/lib/wine.sh"
+source "$root/scripts/lib/xvfb.sh"
 [[ -f $WINEPREFIX/system.reg ]] || { echo "windows-exit-bench: no Wine prefix: run scripts/windows/check.sh first" >&2; exit 1; }
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'xvfb_stop; rm -rf "$work"' EXIT
 if [[ -n ${2:-} ]]; then
   folder=$(cd "$2" && pwd)
 else
-  zip=$(ls "$dist"/skyward-*-windows-x64.zip 2>/dev/null | tail -n 1)
-  [[ -n $zip ]] || { echo "windows-exit-bench: no Windows package in $dist: run scripts/package.sh first" >&2; exit 1; }
-  unzip -q "$zip" -d "$work/unpacked"
-  folder=$(ls -d "$work"/unpacked/*/ | head -n 1)
+  folder=$(windows_package "$dist" "$work") || exit 1
 fi
 
 fault='Unhandled|page fault|X Error|BadWindow|BadDrawable|err:|Assertion|terminate called'
-source "$root/scripts/lib/xvfb.sh"
-trap 'xvfb_stop; rm -rf "$work"' EXIT
 xvfb_start 1280x720 || exit 1
 clean=0 bad_status=0 faulted=0
 started=$SECONDS

@@ -4,12 +4,14 @@
 # SPIR-V and rasterises on its own path. Headless through EGL, no X server:
 #   - the reference-frame test (tests/reference_test.cpp, 40 dB) under zink;
 #   - stills at five moments at 640 x 360 under zink and under llvmpipe,
-#     each pair at least $ZINK_MIN_PSNR dB apart (default 40, the reference
-#     test's bound: zink draws the same picture, rounded differently).
+#     each pair at least $ZINK_MIN_PSNR dB apart by the tests' image-psnr
+#     (scripts/lib/stills.sh; default 40, the reference test's bound: zink
+#     draws the same picture, rounded differently).
 # A shader or framebuffer use that only one of the drivers accepts fails it.
 # Run it after a build (scripts/test.sh); BUILD_DIR picks the build.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/scripts/lib/stills.sh"
 build=${BUILD_DIR:-$root/build}
 minimum=${ZINK_MIN_PSNR:-40}
 [[ -x $build/demo-capture && -x $build/tests/reference_test ]] || {
@@ -48,18 +50,4 @@ env -u DISPLAY ./demo-capture --gl egl --size 640x360 --at "$moments" --out "$wo
   cat "$work/llvmpipe.log" >&2
   exit 1
 }
-status=0
-for still in "$work"/llvmpipe/still-*.png; do
-  name=$(basename "$still")
-  # ffmpeg's PSNR over R, G and B ("inf" for identical images).
-  psnr=$(ffmpeg -hide_banner -nostats -i "$still" -i "$work/zink/$name" \
-    -lavfi '[0:v]format=rgb24[a];[1:v]format=rgb24[b];[a][b]psnr' -f null - 2>&1 |
-    sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p')
-  if [[ -z $psnr ]] || { [[ $psnr != inf ]] && awk -v p="$psnr" -v m="$minimum" 'BEGIN { exit !(p < m) }'; }; then
-    echo "zink-check: $name: zink and llvmpipe differ (PSNR ${psnr:-unknown} dB, at least $minimum wanted)" >&2
-    status=1
-  else
-    echo "zink-check: $name: zink against llvmpipe PSNR $psnr dB"
-  fi
-done
-exit "$status"
+stills_agree zink-check "$build" "$work/llvmpipe" "$work/zink" "$minimum" "zink against llvmpipe"
