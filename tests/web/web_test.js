@@ -140,15 +140,14 @@ const playWords = 'click or tap to play';
 // a driver that compiles in the background and is slow about it would answer.
 // Each program's completion is "not yet" on the first two asks, then the
 // driver's own answer. Counts the animation frames that ran while a program
-// had said "not yet" and not yet "complete", and when a program was asked
-// whether it linked before it said "complete" (which waits for it: right for
-// one made in the film to draw with at once, wrong in the loading bar).
+// had said "not yet" and not yet "complete", and the programs asked whether
+// they linked between the two (which waits for them).
 const slowParallelCompile = () => {
   const COMPLETION_STATUS = 0x91B1, LINK_STATUS = 0x8B82;
   const proto = WebGLRenderingContext.prototype;
   // changes: [when, how many compiling] each time that count changes.
   const watch = window.programWatch = {asked: new Map(), compiling: new Set(), complete: new Set(),
-    framesWhileCompiling: 0, askedBeforeComplete: [], changes: []};
+    framesWhileCompiling: 0, askedBeforeComplete: 0, changes: []};
   const counted = () => watch.changes.push([performance.now(), watch.compiling.size]);
   const getProgramParameter = proto.getProgramParameter;
   proto.getProgramParameter = function(program, name) {
@@ -164,7 +163,7 @@ const slowParallelCompile = () => {
       if (watch.compiling.delete(program)) counted();
       return value;
     }
-    if (name === LINK_STATUS && !watch.complete.has(program)) watch.askedBeforeComplete.push(performance.now());
+    if (name === LINK_STATUS && watch.compiling.has(program)) watch.askedBeforeComplete++;
     return value;
   };
   const requestAnimationFrame = window.requestAnimationFrame.bind(window);
@@ -240,7 +239,7 @@ async function main() {
             'a click plays the film; Escape ends it and offers to play again');
       const watched = await page.evaluate(() => ({complete: programWatch.complete.size,
         compiling: programWatch.compiling.size, frames: programWatch.framesWhileCompiling,
-        early: programWatch.askedBeforeComplete.filter((when) => when <= timing.firstFilmFrame).length,
+        early: programWatch.askedBeforeComplete,
         atFilm: programWatch.changes.filter(([when]) => when <= timing.firstFilmFrame).pop()}));
       const atFilm = watched.atFilm ? watched.atFilm[1] : 'none asked';
       check(watched.complete >= 14 && watched.compiling === 0 && watched.frames >= 2 &&
