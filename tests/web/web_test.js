@@ -318,7 +318,7 @@ async function main() {
       const text = await page.evaluate(() => document.getElementById('message').textContent);
       const said = text.match(refusal);
       check(said && (!said[1] || pageText.includes(said[1])),
-            `?${query}: the page says "${text}"${said && said[1] ? ', as its description does' : ''}`);
+            `?${query}: the page says "${text}"${said && said[1] && pageText.includes(said[1]) ? ', as its description does' : ''}`);
       await page.close();
     }
     // Stills against the native capture.
