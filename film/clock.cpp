@@ -42,13 +42,18 @@ void bar_screen_start(bar_screen* screen, const loader_function* table, bool shr
 }
 
 int bar_screen_frame(bar_screen* screen, double now) {
-  const float elapsed = static_cast<float>(now - screen->start);
+  float elapsed = static_cast<float>(now - screen->start);
   if (!(elapsed < 2.0f)) {
     // A loader slower than the bar must not leave the film without its data.
     while (screen->next <= 1) screen->table[screen->next++]();
-    return 0;
+    // Nor may programs still compiling in the background: the bar stays full
+    // until every one is complete.
+    if (!programs_pending()) return 0;
+    elapsed = 2.0f;
+  } else {
+    if (screen->next <= 1) screen->table[screen->next++]();
+    programs_pending();
   }
-  if (screen->next <= 1) screen->table[screen->next++]();
   // Centred in the framebuffer actually obtained, which on a screen without
   // the build's mode differs from the render size.
   const int width = toolkit_present_size[0] > 0 ? toolkit_present_size[0] : TVJAYSLH[0];

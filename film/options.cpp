@@ -30,12 +30,12 @@ bool parse_side(const std::string& text, int* side) {
 
 }  // namespace
 
-std::string check_size(const std::string& value, int* width, int* height) {
+std::string check_size(const std::string& value, int* width, int* height, int largest) {
   const size_t x = value.find('x');
   int w = 0, h = 0;
   if (x == std::string::npos || !parse_side(value.substr(0, x), &w) ||
-      !parse_side(value.substr(x + 1), &h) || w < 16 || h < 16 || w > 8192 || h > 8192)
-    return "'" + value + "' is not WxH with sides from 16 to 8192";
+      !parse_side(value.substr(x + 1), &h) || w < 16 || h < 16 || w > largest || h > largest)
+    return "'" + value + "' is not WxH with sides from 16 to " + std::to_string(largest);
   *width = w;
   *height = h;
   return "";

@@ -25,6 +25,7 @@ const film_program film_programs[FILM_PROGRAM_COUNT] = {
 
 void create_programs() {
   for (const film_program& entry : film_programs) {
+    if (*entry.handle != -1) continue;  // made already, while the loading bar ran
     const int fragment_shader = shader(*entry.fragment, GL_FRAGMENT_SHADER);
     const int vertex_shader = entry.vertex ? shader(*entry.vertex, GL_VERTEX_SHADER) : -1;
     *entry.handle = program(vertex_shader, -1, fragment_shader);

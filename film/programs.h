@@ -15,5 +15,5 @@ constexpr int FILM_PROGRAM_COUNT = 10;
 // The ten programs, in the order create_programs makes them.
 extern const film_program film_programs[FILM_PROGRAM_COUNT];
 
-// Creates the ten programs of film_programs, in their fixed order.
+// Creates the programs of film_programs not yet made, in their fixed order.
 void create_programs();

@@ -169,7 +169,9 @@ int film_create(film_layers* layers, const char* program_name) {
   if (!film_make_layers(layers, program_name)) return 0;
   film_step_done("layers");
 
+  // Every program complete (and its failure reported) before it draws.
   create_programs();
+  programs_finish();
   film_step_done("programs");
 
   static const char* const tile_names[4] = {"terrain tile 1", "terrain tile 2", "terrain tile 3",

@@ -38,3 +38,7 @@ void gl_cover_grid(unsigned width, unsigned height) {
 }
 
 void gl_forget_mesh(const mesh_record*) {}
+
+bool gl_compiles_in_background() {
+  return false;
+}

@@ -16,6 +16,9 @@
 //   the emulation's rewritten shaders read; a mesh drawn with no program
 //   current gets what the fixed-function pipeline draws (lighting and
 //   texturing off): its clamped colour array, from a small program.
+// - Shaders compile and programs link in the background where WebGL offers
+//   KHR_parallel_shader_compile (asking for it turns it on), so that the page
+//   need not wait for them.
 // - Shader texts: gl_NormalMatrix, which the emulation does not provide, is
 //   computed from the model-view matrix it does provide, and a fragment stage
 //   that writes a second output asks for the draw-buffers extension.
@@ -111,6 +114,13 @@ void gl_shader_source(GLuint shader, GLenum type, int count, const char* const* 
   glShaderSource(shader, 1, &joined, nullptr);
 }
 
+bool gl_compiles_in_background() {
+  // One context for the program's whole life: asked once.
+  static const int offered =
+      EM_ASM_INT({ return GLctx.getExtension('KHR_parallel_shader_compile') ? 1 : 0; });
+  return offered == 1;
+}
+
 void gl_link_program(GLuint program) {
   GLuint attached[8];
   GLsizei count = 0;
@@ -198,9 +208,11 @@ void render(const mesh_record* mesh) {
   // context's own may be one of the emulation's).
   const GLuint current = static_cast<GLuint>(EM_ASM_INT({ return GL.currProgram || 0; }));
   static GLuint fixed_colour = 0;
-  if (!current && !fixed_colour)
+  if (!current && !fixed_colour) {
     fixed_colour = static_cast<GLuint>(program(shader(fixed_colour_vertex, GL_VERTEX_SHADER), -1,
                                                shader(fixed_colour_fragment, GL_FRAGMENT_SHADER)));
+    programs_finish();  // drawn with at once: checked at once
+  }
   const GLuint used = current ? current : fixed_colour;
   glUseProgram(used);
   GLfloat matrix[16];

@@ -3,6 +3,12 @@
 // failure on stderr and return the name all the same, as GL makes it;
 // build_shader and build_program hand the log back instead, for a program
 // that shows it (the viewer's live shaders).
+//
+// Where the GL compiles in the background (gl_compiles_in_background), shader,
+// stitch and program return without waiting: the shaders and programs they
+// made stay pending until programs_pending finds them complete or
+// programs_finish waits for them, and only then are their logs checked and a
+// failure printed, as it would have been at once.
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -71,18 +77,118 @@ static bool program_linked(GLuint name, std::string* log) {
   return ok == GL_TRUE;
 }
 
-static void report_shader_log(GLuint name, GLenum type) {
+static void report_shader_log(GLuint name) {
   std::string log;
   if (shader_compiled(name, &log)) return;
+  GLint type = 0;
+  glGetShaderiv(name, GL_SHADER_TYPE, &type);
   std::fprintf(stderr, "%s: %s shader %u does not compile:\n%s\n", system_program_name(),
                type == GL_VERTEX_SHADER ? "vertex" : "fragment", name, log.c_str());
+}
+
+static void report_program_log(GLuint name) {
+  std::string log;
+  if (!program_linked(name, &log))
+    std::fprintf(stderr, "%s: program %u does not link:\n%s\n", system_program_name(), name,
+                 log.c_str());
+}
+
+// Shaders and programs compiling in the background, in the order they were
+// made, each program with what to do once it is complete.
+struct pending_program {
+  GLuint name;
+  void (*ready)(GLuint program);
+};
+static std::vector<GLuint> pending_shaders;
+static std::vector<pending_program> pending_programs;
+// The query of KHR_parallel_shader_compile: whether a background compile or
+// link is over, asked without waiting for it.
+static const GLenum completion_status = 0x91B1;
+
+static void compiled(GLuint name) {
+  if (gl_compiles_in_background())
+    pending_shaders.push_back(name);
+  else
+    report_shader_log(name);
+}
+
+static void linked(GLuint name) {
+  if (gl_compiles_in_background())
+    pending_programs.push_back({name, nullptr});
+  else
+    report_program_log(name);
+}
+
+// Reports a complete program as program does: first its shaders still
+// pending (complete with it), then the link; then runs what waited for it.
+static void report_complete(const pending_program& entry) {
+  GLuint attached[4];
+  GLsizei count = 0;
+  glGetAttachedShaders(entry.name, 4, &count, attached);
+  for (GLsizei i = 0; i < count; ++i) {
+    for (size_t j = 0; j < pending_shaders.size(); ++j) {
+      if (pending_shaders[j] != attached[i]) continue;
+      report_shader_log(attached[i]);
+      pending_shaders.erase(pending_shaders.begin() + static_cast<long>(j));
+      break;
+    }
+  }
+  report_program_log(entry.name);
+  if (entry.ready) entry.ready(entry.name);
+}
+
+int programs_pending() {
+  // Taken out of the list first: a program's `ready` may make more.
+  std::vector<pending_program> complete;
+  for (size_t i = 0; i < pending_programs.size();) {
+    GLint done = GL_FALSE;
+    glGetProgramiv(pending_programs[i].name, completion_status, &done);
+    if (done != GL_TRUE) {
+      ++i;
+      continue;
+    }
+    complete.push_back(pending_programs[i]);
+    pending_programs.erase(pending_programs.begin() + static_cast<long>(i));
+  }
+  for (const pending_program& entry : complete) report_complete(entry);
+  // Shaders that no pending program holds.
+  for (size_t i = 0; i < pending_shaders.size();) {
+    GLint done = GL_FALSE;
+    glGetShaderiv(pending_shaders[i], completion_status, &done);
+    if (done != GL_TRUE) {
+      ++i;
+      continue;
+    }
+    report_shader_log(pending_shaders[i]);
+    pending_shaders.erase(pending_shaders.begin() + static_cast<long>(i));
+  }
+  return static_cast<int>(pending_programs.size() + pending_shaders.size());
+}
+
+void programs_finish() {
+  while (!pending_programs.empty()) {
+    const pending_program entry = pending_programs.front();
+    pending_programs.erase(pending_programs.begin());
+    report_complete(entry);
+  }
+  for (GLuint name : pending_shaders) report_shader_log(name);
+  pending_shaders.clear();
+}
+
+void when_program_ready(GLuint program, void (*ready)(GLuint program)) {
+  for (pending_program& entry : pending_programs) {
+    if (entry.name != program) continue;
+    entry.ready = ready;
+    return;
+  }
+  ready(program);
 }
 
 int shader(const char* source, GLenum type) {
   const GLuint name = glCreateShader(type);
   gl_shader_source(name, type, 1, &source);
   glCompileShader(name);
-  report_shader_log(name, type);
+  compiled(name);
   return static_cast<int>(name);
 }
 
@@ -104,7 +210,7 @@ int stitch(const unsigned char* index_list, GLenum type) {
   const GLuint name = glCreateShader(type);
   gl_shader_source(name, type, count, joined);
   glCompileShader(name);
-  report_shader_log(name, type);
+  compiled(name);
   return static_cast<int>(name);
 }
 
@@ -114,10 +220,7 @@ int program(int first, int second, int third) {
   if (first != -1) glAttachShader(name, static_cast<GLuint>(first));
   glAttachShader(name, static_cast<GLuint>(third));
   gl_link_program(name);
-  std::string log;
-  if (!program_linked(name, &log))
-    std::fprintf(stderr, "%s: program %u does not link:\n%s\n", system_program_name(), name,
-                 log.c_str());
+  linked(name);
   return static_cast<int>(name);
 }
 

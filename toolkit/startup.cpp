@@ -6,6 +6,15 @@
 
 #include "toolkit/toolkit.h"
 
+// The blur programs' kernel, set once each is linked.
+static void set_blur_weights(GLuint blur_program) {
+  float* weights = generate_gaussian_weights(5.0f);
+  glUseProgram(blur_program);
+  glUniform1fv(glGetUniformLocation(blur_program, "a"), 15, weights);
+  glUseProgram(0);
+  std::free(weights);
+}
+
 void ST664M60() {
   glewExperimental = GL_TRUE;
   const GLenum loaded = glewInit();
@@ -35,21 +44,17 @@ void ST664M60() {
   MUANXLC = static_cast<GLuint>(shader(Z886594B[4], GL_VERTEX_SHADER));
   P4E6JEEC = accumulator(static_cast<unsigned>(TVJAYSLH[0]), static_cast<unsigned>(TVJAYSLH[1]));
 
-  float* weights = generate_gaussian_weights(5.0f);
   // The vertical and horizontal blur lists, then the fBm list, in one array.
   unsigned char lists[7] = {0, 0, 3, 255, 6, 7, 255};
   for (int i = 0; i < 2; ++i) {
     lists[1] = static_cast<unsigned char>(i + 1);
     FOBIMQQB[i] = static_cast<GLuint>(
         program(static_cast<int>(MUANXLC), -1, stitch(lists, GL_FRAGMENT_SHADER)));
-    glUseProgram(FOBIMQQB[i]);
-    glUniform1fv(glGetUniformLocation(FOBIMQQB[i], "a"), 15, weights);
+    when_program_ready(FOBIMQQB[i], set_blur_weights);
   }
-  glUseProgram(0);
   FOBIMQQB[2] = static_cast<GLuint>(program(-1, -1, shader(Z886594B[5], GL_FRAGMENT_SHADER)));
   FOBIMQQB[3] = static_cast<GLuint>(
       program(static_cast<int>(MUANXLC), -1, stitch(lists + 4, GL_FRAGMENT_SHADER)));
-  std::free(weights);
 }
 
 void TJOZD8F4() {

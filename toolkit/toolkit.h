@@ -341,6 +341,11 @@ void gl_cover_grid(unsigned width, unsigned height);
 // desktop; its buffer objects in a browser.
 struct mesh_record;
 void gl_forget_mesh(const mesh_record* mesh);
+// Whether shaders compile and programs link in the background, so that a
+// program's checks can wait until it is complete (see programs_pending):
+// never on the desktop, where each check waits as it always has; in a browser
+// whose WebGL offers KHR_parallel_shader_compile.
+bool gl_compiles_in_background();
 
 // ---------------------------------------------------------------------------
 // Records.
@@ -415,6 +420,16 @@ int stitch(const unsigned char* index_list, GLenum type);
 // Links a program from the shaders, attached in the order second, first,
 // third; -1 marks an absent first or second shader. Not made current.
 int program(int first, int second, int third);
+// Where GL compiles in the background (gl_compiles_in_background), shader,
+// stitch and program return at once and the check of each, with its error
+// line, waits until it is complete. programs_pending checks those now
+// complete and returns how many shaders and programs are not (always 0 where
+// nothing compiles in the background); programs_finish waits for every one.
+int programs_pending();
+void programs_finish();
+// Runs ready(program) once the program is complete: at once unless it is
+// pending. For what needs the linked program, such as setting a uniform.
+void when_program_ready(GLuint program, void (*ready)(GLuint program));
 // Compiles one source; returns the shader, or 0 (nothing left behind) with
 // the info log in *log.
 GLuint build_shader(const char* source, GLenum type, std::string* log);

@@ -885,7 +885,7 @@ class Farm:
             # write end stays here.
             command = host_command(o, login, WORKER_SCRIPT, arguments)
             if login == ":" and os.environ.get("FARM_PIN"):
-                # The benchmark's one core per job slot (scripts/bench/farm.sh).
+                # The benchmark's one core per job slot (scripts/bench.sh farm).
                 command = ["taskset", "-c", str(slot % (os.cpu_count() or 1))] + command
             process = subprocess.Popen(command,
                                        stdin=subprocess.PIPE if login != ":" else subprocess.DEVNULL,

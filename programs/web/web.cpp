@@ -18,6 +18,7 @@
 #include <cstring>
 #include <string>
 
+#include "film/effects.h"
 #include "film/options.h"
 #include "film/player.h"
 
@@ -46,9 +47,20 @@ static void yield_between_steps(const char*, void*) {
   if (player.phase == PLAYER_LOADING) emscripten_sleep(0);
 }
 
+// Where WebGL compiles in the background, the film's programs are started
+// once the loaders have run, so that they compile while the bar moves (which
+// holds, full, until they are complete) rather than at once after it; made
+// once, they serve every later showing.
+static void start_film_programs() {
+  if (player.phase == PLAYER_LOADING && player.bar.next > 1 && gl_compiles_in_background())
+    create_programs();
+}
+
 static void animation_frame() {
   if (!playing) return;
-  if (player_frame(&player)) {
+  const int going = player_frame(&player);
+  start_film_programs();
+  if (going) {
     if (player.phase == PLAYER_FILM && !first_film_frame_told) {
       first_film_frame_told = true;
       tell_page("first-film-frame", window_time());
@@ -90,22 +102,30 @@ static void draw_still(const film_layers* layers, double moment) {
   film_frame(layers, &clock.script);
 }
 
+// The largest side the page renders (its size parameter, each side 16 to
+// this): a browser's WebGL may refuse larger targets, and the film's layers
+// at 4096 x 4096 already take more than half a gigabyte of half floats.
+static const int largest_side = 4096;
+
 // Reads the page's arguments: pairs of --size WxH and --at T, checked as the
-// native programs check them. Returns false with a line on stderr.
+// native programs check them. Returns false with a line on stderr that names
+// the page's parameter (size or at).
 static bool read_arguments(int argc, char** argv, int* width, int* height, double* moment) {
   for (int i = 1; i < argc; i += 2) {
     const std::string name = argv[i];
     const std::string value = i + 1 < argc ? argv[i + 1] : "";
     std::string problem;
     if (name == "--size")
-      problem = check_size(value, width, height);
+      problem = check_size(value, width, height, largest_side);
     else if (name == "--at")
       problem = check_moment(value, moment);
     else
       problem = "'" + name + "' is not an option";
     if (i + 1 >= argc && problem.empty()) problem = name + " needs a value";
     if (!problem.empty()) {
-      std::fprintf(stderr, "%s: %s %s\n", program_name, name.c_str(), problem.c_str());
+      std::string parameter = name;
+      parameter.erase(0, parameter.find_first_not_of('-'));
+      std::fprintf(stderr, "%s: %s %s\n", program_name, parameter.c_str(), problem.c_str());
       return false;
     }
   }

@@ -77,8 +77,10 @@ async function main() {
   const browser = await puppeteer.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
     headless: 'new',
+    // SwiftShader offers KHR_parallel_shader_compile, as most GPUs' drivers
+    // do, only with ANGLE's background compiling turned on.
     args: ['--use-angle=swiftshader', '--enable-unsafe-swiftshader', '--no-sandbox',
-      '--ignore-gpu-blocklist'],
+      '--ignore-gpu-blocklist', '--enable-angle-features=enableParallelCompileAndLink'],
   });
   try {
     {
@@ -88,6 +90,9 @@ async function main() {
       console.log(`bytes transferred: ${mb(total)} (page ${mb(bytes.page)}, program ` +
                   `${mb(bytes.program)}, assets ${mb(bytes.assets)})`);
       console.log(`opening the page to ready: ${(ready / 1000).toFixed(2)} s`);
+      const offered = await page.evaluate(
+          () => !!document.getElementById('canvas').getContext('webgl').getExtension('KHR_parallel_shader_compile'));
+      console.log(`KHR_parallel_shader_compile: ${offered ? 'offered' : 'not offered'}`);
       const clicked = await click(page, 640, 360);
       // Trivial questions until the film's tenth second.
       let longest = 0;

@@ -9,10 +9,18 @@
 //   - stills at ?at=T&size=320x180 match demo-capture's PNG of the same
 //     moment at a peak signal-to-noise ratio of at least 30 dB (compared by
 //     the tests' own image-psnr);
+//   - programs compile in the background where WebGL offers
+//     KHR_parallel_shader_compile (a driver made slow by answering "not yet"
+//     twice more per program): the loading bar goes on drawing while they
+//     compile, none is asked whether it linked before it is complete, and
+//     the film starts once all are; without the extension a showing plays as
+//     before; a shader that does not compile is still said once complete;
 //   - every failure ends in the page's one sentence, naming the file or the
 //     part: an asset that cannot be downloaded, that breaks off, that does
 //     not load; a missing webgl.js, a malformed files.json, a damaged
-//     program; a WebGL without a needed extension; a browser without WebGL.
+//     program; a WebGL without a needed extension; a browser without WebGL;
+//     a size or a moment the page refuses (each side's limit said as the page
+//     says it; a moment with a NUL after the number).
 // Prints the figures it measures. Usage:
 //   node web_test.js SITE_DIR REFERENCE_DIR IMAGE_PSNR
 //   (REFERENCE_DIR: PNG stills still-TTT.TTT.png; IMAGE_PSNR: the command)
@@ -128,6 +136,51 @@ async function psnrAgainst(page, referencePath) {
 
 const playWords = 'click or tap to play';
 
+// Run in the page before its scripts: watches the programs the film links, as
+// a driver that compiles in the background and is slow about it would answer.
+// Each program's completion is "not yet" on the first two asks, then the
+// driver's own answer. Counts the animation frames that ran while a program
+// had said "not yet" and not yet "complete", and the programs asked whether
+// they linked between the two (which waits for them).
+const slowParallelCompile = () => {
+  const COMPLETION_STATUS = 0x91B1, LINK_STATUS = 0x8B82;
+  const proto = WebGLRenderingContext.prototype;
+  // changes: [when, how many compiling] each time that count changes.
+  const watch = window.programWatch = {asked: new Map(), compiling: new Set(), complete: new Set(),
+    framesWhileCompiling: 0, askedBeforeComplete: 0, changes: []};
+  const counted = () => watch.changes.push([performance.now(), watch.compiling.size]);
+  const getProgramParameter = proto.getProgramParameter;
+  proto.getProgramParameter = function(program, name) {
+    const value = getProgramParameter.call(this, program, name);
+    if (name === COMPLETION_STATUS) {
+      const asks = (watch.asked.get(program) || 0) + 1;
+      watch.asked.set(program, asks);
+      if (asks <= 2 || !value) {
+        if (!watch.compiling.has(program)) watch.compiling.add(program), counted();
+        return false;
+      }
+      watch.complete.add(program);
+      if (watch.compiling.delete(program)) counted();
+      return value;
+    }
+    if (name === LINK_STATUS && watch.compiling.has(program)) watch.askedBeforeComplete++;
+    return value;
+  };
+  const requestAnimationFrame = window.requestAnimationFrame.bind(window);
+  window.requestAnimationFrame = (callback) => requestAnimationFrame((time) => {
+    if (watch.compiling.size) watch.framesWhileCompiling++;
+    callback(time);
+  });
+};
+
+// Run in the page before its scripts: a WebGL without the extension named.
+const withoutExtension = (name) => `(() => {
+  const get = WebGLRenderingContext.prototype.getExtension;
+  WebGLRenderingContext.prototype.getExtension = function(wanted) {
+    return wanted === '${name}' ? null : get.call(this, wanted);
+  };
+})()`;
+
 // One showing in the open player page: started and ended as asked, back to
 // "click or tap to play". Says whether film frames came, what the page
 // offered after, and the seconds from the start to the first film frame.
@@ -151,15 +204,17 @@ async function main() {
   const base = `http://127.0.0.1:${server.address().port}/`;
   const launch = (args) => puppeteer.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium', headless: 'new', args});
+  // SwiftShader offers KHR_parallel_shader_compile only with ANGLE's
+  // background compiling turned on.
   const browser = await launch(['--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-    '--no-sandbox', '--ignore-gpu-blocklist']);
+    '--no-sandbox', '--ignore-gpu-blocklist', '--enable-angle-features=enableParallelCompileAndLink']);
   try {
     // The player page at a small size, with touch: four showings in one tab.
     {
       const width = 320, height = 180;
       const started = Date.now();
       const {page, errors} = await open(browser, `${base}?size=${width}x${height}`, width, height,
-                                        {touch: true});
+                                        {touch: true, before: slowParallelCompile});
       const first = await waitForText(page, playWords, pageSeconds);
       check(first === playWords, `page offers "${playWords}" (${first})`);
       const loaded = (Date.now() - started) / 1000;
@@ -182,6 +237,16 @@ async function main() {
       const clicked = await showing(page, () => page.mouse.click(width / 2, height / 2), escape);
       check(clicked.played && clicked.again === playWords,
             'a click plays the film; Escape ends it and offers to play again');
+      const watched = await page.evaluate(() => ({complete: programWatch.complete.size,
+        compiling: programWatch.compiling.size, frames: programWatch.framesWhileCompiling,
+        early: programWatch.askedBeforeComplete,
+        atFilm: programWatch.changes.filter(([when]) => when <= timing.firstFilmFrame).pop()}));
+      const atFilm = watched.atFilm ? watched.atFilm[1] : 'none asked';
+      check(watched.complete >= 14 && watched.compiling === 0 && watched.frames >= 2 &&
+                watched.early === 0 && atFilm === 0,
+            `programs compile in the background: ${watched.complete} complete, ${watched.frames} ` +
+                `frames of the loading bar drawn meanwhile, ${watched.early} asked whether they ` +
+                `linked before they were complete, ${atFilm} compiling at the film's first frame`);
       const heapAfterOne = await page.evaluate(() => Module._web_heap_in_use());
       const tapped = await showing(page, () => page.touchscreen.tap(width / 2, height / 2), hide);
       check(tapped.played && tapped.again === playWords,
@@ -203,6 +268,59 @@ async function main() {
                   `${(mean * 1000).toFixed(0)} ms over ${frames.length} frames`);
       await page.close();
     }
+    // Without background compiling, a showing plays as it always has.
+    {
+      const {page, errors} = await open(browser, `${base}?size=320x180`, 320, 180,
+                                        {before: withoutExtension('KHR_parallel_shader_compile')});
+      await waitForText(page, playWords, pageSeconds);
+      const plain = await showing(page, () => page.mouse.click(160, 90), () => page.keyboard.press('Escape'));
+      check(plain.played && plain.again === playWords && errors.length === 0,
+            `without KHR_parallel_shader_compile a click plays the film (first film frame ` +
+                `${plain.seconds.toFixed(1)} s after it)${errors.length ? ': ' + errors.join(' | ') : ''}`);
+      await page.close();
+    }
+    // A shader that does not compile is said once it is complete, with or
+    // without background compiling.
+    const breakRadialBlur = `(() => {
+      const source = WebGLRenderingContext.prototype.shaderSource;
+      WebGLRenderingContext.prototype.shaderSource = function(shader, text) {
+        source.call(this, shader, text.includes('_render_texture') ? text + '\\nnot glsl' : text);
+      };
+    })()`;
+    for (const [what, before] of [
+      ['in the background', breakRadialBlur],
+      ['without background compiling', breakRadialBlur + ';' + withoutExtension('KHR_parallel_shader_compile')],
+    ]) {
+      const {page} = await open(browser, `${base}?size=320x180`, 320, 180, {before});
+      await waitForText(page, playWords, pageSeconds);
+      await page.mouse.click(160, 90);
+      await page.waitForFunction(() => document.title === 'error' || timing.firstFilmFrame > 0,
+                                 {timeout: pageSeconds * 1000, polling: 100}).catch(() => {});
+      const text = await page.evaluate(() => document.getElementById('message').textContent);
+      check(/fragment shader \d+ does not compile/.test(text),
+            `a fragment shader that does not compile, ${what}: the page says "${text}"`);
+      await page.close();
+    }
+    // Parameters the page refuses, in one sentence that says its limit as the
+    // page's own description of the parameter does.
+    const pageText = await (await fetch(base)).text();
+    for (const [query, refusal] of [
+      ['size=8192x16', /size '8192x16' is not (WxH with sides from 16 to \d+)/],
+      ['size=5x5', /size '5x5' is not (WxH with sides from 16 to \d+)/],
+      ['at=3%00&size=320x180', /at '3%00' is not a moment from 0 to 115 seconds/],
+      ['at=3&size=320x180%00', /size '320x180%00' is not (WxH with sides from 16 to \d+)/],
+    ]) {
+      const {page} = await open(browser, `${base}?${query}`, 320, 180);
+      await page.waitForFunction(
+          (words) => ['error', 'done'].includes(document.title) ||
+              document.getElementById('message').textContent === words,
+          {timeout: pageSeconds * 1000, polling: 100}, playWords).catch(() => {});
+      const text = await page.evaluate(() => document.getElementById('message').textContent);
+      const said = text.match(refusal);
+      check(said && (!said[1] || pageText.includes(said[1])),
+            `?${query}: the page says "${text}"${said && said[1] && pageText.includes(said[1]) ? ', as its description does' : ''}`);
+      await page.close();
+    }
     // Stills against the native capture.
     for (const moment of moments) {
       const started = Date.now();
@@ -221,12 +339,7 @@ async function main() {
       await page.close();
     }
     // Every failure ends in one sentence naming its file or part.
-    const noDrawBuffers = () => {
-      const get = WebGLRenderingContext.prototype.getExtension;
-      WebGLRenderingContext.prototype.getExtension = function(name) {
-        return name === 'WEBGL_draw_buffers' ? null : get.call(this, name);
-      };
-    };
+    const noDrawBuffers = withoutExtension('WEBGL_draw_buffers');
     for (const [variant, sentence, before] of [
       ['missing', 'ring.obj could not be downloaded (404'],
       ['broken', 'cannot use ring.obj'],
