@@ -99,10 +99,13 @@
 #include <vector>
 
 // ---------------------------------------------------------------------------
-// Window layer (window.cpp): the only code in the system that talks to GLFW.
-// It offers the behaviour the film relies on: a full-screen window with the
-// given bits, a clock, swap-with-event-polling, the Escape key and TGA loading;
-// and for the viewer a resizable window with a queue of key presses.
+// Window layer (window.cpp): one interface over two back-ends, chosen once by
+// window_init (see window_gl): a window through GLFW (window_glfw.cpp, the
+// only code in the system that talks to GLFW) or, on Linux, an EGL context
+// without a window system (window_egl.cpp). It offers the behaviour the film
+// relies on: a full-screen window with the given bits, a clock,
+// swap-with-event-polling, the Escape key and TGA loading; and for the viewer
+// a resizable window with a queue of key presses.
 
 enum window_mode {
   WINDOW_FULLSCREEN = 0,  // full screen on the primary monitor
