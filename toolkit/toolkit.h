@@ -153,8 +153,6 @@ enum window_gl {
 extern window_gl toolkit_window_gl;
 // Non-zero when window_init, given this choice, goes the EGL way.
 int window_gl_uses_egl(window_gl choice);
-// Non-zero while the context window_open made is an EGL one without a window.
-int window_headless();
 // What the open context runs on: "X11", or the EGL display that gave it
 // ("EGL device 0 (/dev/dri/card0)", "EGL surfaceless", ...); "a window"
 // where EGL is not built in.
@@ -248,6 +246,12 @@ int toolkit_gl_stage(const char* stage);
 // half-float textures, using only OpenGL 1.1 calls. Returns null when it does,
 // otherwise a short reason suitable for an error line.
 const char* toolkit_missing_capability();
+// Null when every OpenGL entry point beyond 1.1 that the toolkit and the
+// film call has been loaded (by ST664M60's glewInit); otherwise the name of
+// the first one missing. This, not glewInit's answer, decides whether the
+// film can run: a GLEW built for GLX answers an EGL context with an error
+// after loading them all.
+const char* toolkit_missing_entry_point();
 
 // ---------------------------------------------------------------------------
 // System (system_posix.cpp, system_windows.cpp or system_web.cpp): the little that differs
@@ -273,8 +277,10 @@ int system_run_windowed(int (*body)());
 // standard streams and ends the process at once, without the library
 // unloading that faulted now and then under Wine after the window was gone.
 int system_end_process(int status);
-// Null when windows can be opened; otherwise why not, for an error line (on
-// POSIX: no X display named by $DISPLAY; Windows always has its desktop).
+// Null when windows can be opened; otherwise why not, in one line naming
+// what is missing (on POSIX: neither an X display named by $DISPLAY nor a
+// Wayland socket, $WAYLAND_DISPLAY or wayland-0 in $XDG_RUNTIME_DIR, or
+// $WAYLAND_DISPLAY as a path; Windows always has its desktop).
 const char* system_missing_display();
 // The most memory the process has held resident so far, in bytes, and where
 // the figure comes from (for the benchmark's report).

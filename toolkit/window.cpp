@@ -13,8 +13,6 @@ window_gl toolkit_window_gl = WINDOW_GL_X11;
 
 // The back-end window_init chose; the window system's until then.
 static const window_backend* backend = &window_glfw_backend;
-// Whether backend's window or context is open.
-static bool opened = false;
 
 // Key presses not yet taken, oldest first: a ring of the last 64.
 static struct {
@@ -53,14 +51,6 @@ int window_init() {
 #endif
   }
   return backend->init();
-}
-
-int window_headless() {
-#if FILM_EGL
-  return opened && backend == &window_egl_backend;
-#else
-  return 0;
-#endif
 }
 
 const char* window_gl_platform() {
@@ -107,7 +97,6 @@ int window_next_key(window_key* out) {
 
 int window_open(int width, int height, int depth_bits, window_mode mode) {
   if (!backend->open(width, height, depth_bits, mode)) return 0;
-  opened = true;
   key_queue.first = key_queue.count = 0;
   escape_key.down = escape_key.pressed = escape_key.ignored = false;
   return 1;
@@ -145,12 +134,10 @@ void window_framebuffer_size(int* width, int* height) {
 
 void window_leave() {
   backend->leave();
-  opened = false;
   backend = &window_glfw_backend;
 }
 
 void window_terminate() {
   backend->terminate();
-  opened = false;
   backend = &window_glfw_backend;
 }
