@@ -477,7 +477,9 @@ void orthographic(unsigned width, unsigned height);
 void quad(float width, float height);
 // A quad whose texture coordinates are positions on a far plane.
 void far_plane(uint16_t width, uint16_t height);
-// Copies the layer over the whole window (framebuffer 0).
+// Copies the layer onto the window (framebuffer 0): over all of it when the
+// framebuffer has the render size's shape (TVJAYSLH), else into the largest
+// rectangle of that shape centred in it, the rest cleared to black.
 void blit_to_back_buffer(const layer_record* source);
 // Where blit_to_back_buffer draws: the framebuffer size actually obtained.
 // Zero (the default) means TVJAYSLH.
