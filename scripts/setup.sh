@@ -15,6 +15,8 @@ packages=(
   libfreetype-dev fonts-dejavu-core
   libgtest-dev libbenchmark-dev libcli11-dev
   xvfb xauth xdotool x11-utils
+  # A Wayland compositor (headless, GL renderer) for the Wayland check.
+  weston
   ffmpeg
   # The capture farm: GNU parallel (rsync brings ranges back from hosts), and
   # an ssh server and client for its check through a loopback host.
