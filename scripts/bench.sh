@@ -9,6 +9,8 @@
 #   scripts/bench.sh web             the web page in headless Chromium
 #   scripts/bench.sh windows-exit [RUNS [FOLDER]]
 #                                    the Windows player's exit under Wine
+#   scripts/bench.sh frame-time      the player's frame time on X11 and on
+#                                    Wayland (weston), one after the other
 # Each is scripts/bench/NAME.sh, which says the rest (its options, its
 # environment).
 set -euo pipefail

@@ -17,6 +17,8 @@ packages=(
   libfreetype-dev fonts-dejavu-core
   libgtest-dev libbenchmark-dev libcli11-dev
   xvfb xauth xdotool x11-utils
+  # A Wayland compositor (headless, GL renderer) for the Wayland check.
+  weston
   ffmpeg
   # The capture farm (Python 3, standard library only), and an ssh server and
   # client for its check through a loopback host.

@@ -9,7 +9,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,8 +56,13 @@ struct asset_folder {
 // Runs demo720 in `folder` with no display: it must end with status 1 and
 // one line, which is returned ("" after a failed expectation). The limit only
 // catches a hang.
-std::string only_line_without_display(const fs::path& folder) {
-  const program_run result = run_program("demo720", folder, {{"DISPLAY", nullptr}}, 120.0);
+std::string only_line_without_display(const fs::path& folder,
+                                      const std::vector<env_change>& wayland = {
+                                          {"WAYLAND_DISPLAY", nullptr},
+                                          {"XDG_RUNTIME_DIR", nullptr}}) {
+  std::vector<env_change> env = wayland;
+  env.push_back({"DISPLAY", nullptr});
+  const program_run result = run_program("demo720", folder, env, 120.0);
   EXPECT_FALSE(result.timed_out);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.lines.size(), 1u) << result.output;
@@ -98,10 +105,73 @@ TEST(StartupFaults, AnUnreadableAssetIsNamed) {
             "demo720: cannot read kelthar.obj: Permission denied");
 }
 
-TEST(StartupFaults, NoDisplayEndsTheProgramWithOneLine) {
+// A folder for a Wayland compositor's socket, with a socket bound (and no
+// compositor behind it) under the name given.
+struct runtime_folder {
+  fs::path path;
+  explicit runtime_folder(const char* socket_name) {
+    path = fs::temp_directory_path() / ("startup-runtime-" + std::to_string(getpid()));
+    fs::remove_all(path);
+    fs::create_directories(path);
+    if (!socket_name) return;
+    const std::string socket_path = (path / socket_name).string();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_path.c_str());
+    listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  }
+  ~runtime_folder() {
+    if (listener >= 0) close(listener);
+    fs::remove_all(path);
+  }
+  int listener = -1;
+};
+
+TEST(StartupFaults, NoDisplayEndsTheProgramWithOneLineNamingWhatIsMissing) {
   // Said before the window system is asked, in the same words as every program.
-  EXPECT_EQ(only_line_without_display(build),
-            "demo720: no X display (DISPLAY is not set): run it under xvfb-run");
+  const std::string advice = ": run it on a desktop or under xvfb-run";
+  EXPECT_EQ(
+      only_line_without_display(build),
+      "demo720: no display: none of DISPLAY, WAYLAND_DISPLAY and XDG_RUNTIME_DIR is set" + advice);
+  EXPECT_EQ(only_line_without_display(
+                build, {{"WAYLAND_DISPLAY", "wayland-7"}, {"XDG_RUNTIME_DIR", nullptr}}),
+            "demo720: no display: DISPLAY is not set, and WAYLAND_DISPLAY (wayland-7) needs "
+            "XDG_RUNTIME_DIR, which is not set" +
+                advice);
+  // A runtime folder without the socket: the default name, then a file (not
+  // a socket) under the name given.
+  runtime_folder empty(nullptr);
+  const std::string folder = empty.path.string();
+  EXPECT_EQ(only_line_without_display(
+                build, {{"WAYLAND_DISPLAY", nullptr}, {"XDG_RUNTIME_DIR", folder.c_str()}}),
+            "demo720: no display: DISPLAY is not set, and " + folder +
+                "/wayland-0 is no Wayland socket" + advice);
+  std::ofstream{empty.path / "wayland-3"} << "not a socket";
+  EXPECT_EQ(only_line_without_display(
+                build, {{"WAYLAND_DISPLAY", "wayland-3"}, {"XDG_RUNTIME_DIR", folder.c_str()}}),
+            "demo720: no display: DISPLAY is not set, and " + folder +
+                "/wayland-3 is no Wayland socket" + advice);
+}
+
+TEST(StartupFaults, AWaylandSocketIsADisplay) {
+  // With a Wayland socket and no X display, the display check lets the
+  // window system be asked: this build's windowing library (X11 only, or
+  // Wayland with no compositor behind the socket) then says why it cannot
+  // start, in one line of its own.
+  runtime_folder runtime("wayland-5");
+  const std::string folder = runtime.path.string();
+  const std::string socket_path = folder + "/wayland-5";
+  const std::vector<std::vector<env_change>> ways = {
+      {{"WAYLAND_DISPLAY", "wayland-5"}, {"XDG_RUNTIME_DIR", folder.c_str()}},
+      {{"WAYLAND_DISPLAY", socket_path.c_str()}, {"XDG_RUNTIME_DIR", nullptr}},
+  };
+  for (const std::vector<env_change>& way : ways) {
+    SCOPED_TRACE(way[0].value);
+    const std::string line = only_line_without_display(build, way);
+    EXPECT_EQ(line.rfind("demo720: no display", 0), std::string::npos) << line;
+    EXPECT_EQ(line.rfind("demo720: cannot ", 0), 0u) << line;
+  }
 }
 
 TEST(StartupFaults, AnOpenGLWithoutWhatTheFilmNeedsIsNamed) {

@@ -211,6 +211,46 @@ TEST(Presentation, BlitToBackBufferCopiesTheLayerExactlyOverTheWindow) {
     for (int c = 0; c < 3; ++c) ASSERT_NEAR(shown[i + c], rgba[i + c], 1.0f / 255) << i;
 }
 
+TEST(Presentation, BlitToBackBufferKeepsTheRenderShapeWithBlackBars) {
+  // A framebuffer of another shape than the render size (as a full-screen
+  // window on a Wayland output of its own mode gets): the picture fills the
+  // largest centred rectangle of the render shape, black around it. The
+  // 64 x 36 window against an 8:3 render size: 64 x 24, 6 rows above and
+  // below; against a 4:3 one: 48 x 36, 8 columns left and right.
+  struct shape {
+    int render_width, render_height;
+    int x0, y0, x1, y1;  // where the picture is: [x0, x1) x [y0, y1)
+  };
+  const shape shapes[] = {{1280, 480, 0, 6, 64, 30}, {960, 720, 8, 0, 56, 36}};
+  const int saved_size[2] = {TVJAYSLH[0], TVJAYSLH[1]};
+  toolkit_present_size[0] = FIXTURE_WIDTH;
+  toolkit_present_size[1] = FIXTURE_HEIGHT;
+  layer_record* white = layer_with(2, 2, std::vector<float>(16, 1.0f));
+  for (const shape& s : shapes) {
+    SCOPED_TRACE(std::to_string(s.render_width) + "x" + std::to_string(s.render_height));
+    TVJAYSLH[0] = s.render_width;
+    TVJAYSLH[1] = s.render_height;
+    glClearColor(1.0f, 0.0f, 0.0f, 1.0f);  // what was there before, and the clear colour
+    glClear(GL_COLOR_BUFFER_BIT);
+    blit_to_back_buffer(white);
+    float clear[4] = {};
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    EXPECT_EQ(clear[0], 1.0f) << "the clear colour is left as it was";
+    const std::vector<float> shown = read_window(FIXTURE_WIDTH, FIXTURE_HEIGHT);
+    for (int y = 0; y < FIXTURE_HEIGHT; ++y)
+      for (int x = 0; x < FIXTURE_WIDTH; ++x) {
+        const bool inside = x >= s.x0 && x < s.x1 && y >= s.y0 && y < s.y1;
+        for (int c = 0; c < 3; ++c)
+          ASSERT_NEAR(pixel(shown, FIXTURE_WIDTH, x, y, c), inside ? 1.0f : 0.0f, 1.0f / 255)
+              << x << "," << y << " channel " << c;
+      }
+  }
+  TVJAYSLH[0] = saved_size[0];
+  TVJAYSLH[1] = saved_size[1];
+  toolkit_present_size[0] = toolkit_present_size[1] = 0;
+  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+}
+
 TEST(Timer, IntervalHitMovesTheTimestampOnlyWhenElapsed) {
   float stamp = static_cast<float>(window_time());
   const float before = stamp;

@@ -117,3 +117,31 @@ const char* toolkit_missing_capability() {
     return "half-float textures are not available";
   return nullptr;
 }
+
+const char* toolkit_missing_entry_point() {
+  // Every entry point beyond OpenGL 1.1 that the toolkit and the film call,
+  // as the loader left it (GLEW's pointers; a browser's are functions).
+  struct entry_point {
+    const char* name;
+    const void* address;
+  };
+// clang-format off
+#define ENTRY(name) {#name, reinterpret_cast<const void*>(name)}
+  // clang-format on
+  const entry_point needed[] = {
+      ENTRY(glActiveTexture),   ENTRY(glAttachShader),       ENTRY(glBindBuffer),
+      ENTRY(glBindFramebuffer), ENTRY(glBufferData),         ENTRY(glCheckFramebufferStatus),
+      ENTRY(glCompileShader),   ENTRY(glCreateProgram),      ENTRY(glCreateShader),
+      ENTRY(glDeleteBuffers),   ENTRY(glDeleteFramebuffers), ENTRY(glDeleteProgram),
+      ENTRY(glDeleteShader),    ENTRY(glDrawBuffers),        ENTRY(glFramebufferTexture2D),
+      ENTRY(glGenBuffers),      ENTRY(glGenFramebuffers),    ENTRY(glGetAttachedShaders),
+      ENTRY(glGetProgramiv),    ENTRY(glGetShaderiv),        ENTRY(glGetUniformLocation),
+      ENTRY(glLinkProgram),     ENTRY(glShaderSource),       ENTRY(glUniform1f),
+      ENTRY(glUniform1fv),      ENTRY(glUniform1i),          ENTRY(glUniform2f),
+      ENTRY(glUseProgram),
+  };
+#undef ENTRY
+  for (const entry_point& entry : needed)
+    if (!entry.address) return entry.name;
+  return nullptr;
+}

@@ -49,9 +49,40 @@ int system_run_windowed(int (*body)()) {
 
 void system_keep_input_libraries() {}
 
+// A display is an X display named by $DISPLAY, or a Wayland compositor's
+// socket where Wayland clients look for it: $WAYLAND_DISPLAY (wayland-0 when
+// unset) in $XDG_RUNTIME_DIR, or $WAYLAND_DISPLAY itself when it is a path.
 const char* system_missing_display() {
-  return std::getenv("DISPLAY") ? nullptr
-                                : "no X display (DISPLAY is not set): run it under xvfb-run";
+  const char* x_display = std::getenv("DISPLAY");
+  if (x_display && x_display[0]) return nullptr;
+  const char* named = std::getenv("WAYLAND_DISPLAY");
+  const char* name = named && named[0] ? named : "wayland-0";
+  const char* folder = std::getenv("XDG_RUNTIME_DIR");
+  static char reason[600];
+  const char* const advice = "run it on a desktop or under xvfb-run";
+  std::string socket_path;
+  if (name[0] == '/') {
+    socket_path = name;
+  } else if (folder && folder[0]) {
+    socket_path = std::string(folder) + "/" + name;
+  } else if (named && named[0]) {
+    std::snprintf(reason, sizeof reason,
+                  "no display: DISPLAY is not set, and WAYLAND_DISPLAY (%s) needs "
+                  "XDG_RUNTIME_DIR, which is not set: %s",
+                  name, advice);
+    return reason;
+  } else {
+    std::snprintf(reason, sizeof reason,
+                  "no display: none of DISPLAY, WAYLAND_DISPLAY and XDG_RUNTIME_DIR is set: %s",
+                  advice);
+    return reason;
+  }
+  struct stat status {};
+  if (stat(socket_path.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) return nullptr;
+  std::snprintf(reason, sizeof reason,
+                "no display: DISPLAY is not set, and %s is no Wayland socket: %s",
+                socket_path.c_str(), advice);
+  return reason;
 }
 
 unsigned long long system_peak_memory_bytes() {

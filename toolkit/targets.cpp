@@ -146,20 +146,51 @@ void far_plane(uint16_t width, uint16_t height) {
   glEnd();
 }
 
+// Where the picture goes in a framebuffer of the given size: its bottom-left
+// corner and its size, of the render size's shape, as large as fits.
+static void picture_in(int width, int height, int* x, int* y, int* shown_width, int* shown_height) {
+  *shown_width = width;
+  *shown_height = height;
+  const long long across = TVJAYSLH[0], down = TVJAYSLH[1];
+  if (across > 0 && down > 0 && width > 0 && height > 0) {
+    // Compare the shapes exactly, in integers; round the side that shrinks.
+    const long long wide = static_cast<long long>(width) * down;
+    const long long tall = static_cast<long long>(height) * across;
+    if (wide > tall) *shown_width = static_cast<int>((height * across + down / 2) / down);
+    if (wide < tall) *shown_height = static_cast<int>((width * down + across / 2) / across);
+  }
+  *x = (width - *shown_width) / 2;
+  *y = (height - *shown_height) / 2;
+}
+
 void blit_to_back_buffer(const layer_record* source) {
   // Present over the framebuffer actually obtained: on a screen without the
-  // build's mode the window may be smaller or larger than the render size.
+  // build's mode the window may be smaller or larger than the render size,
+  // and where a full-screen window cannot change the output's mode (Wayland)
+  // it has the output's size. The picture keeps the render size's shape,
+  // centred, with black bars beside or above and below it.
   const int width = toolkit_present_size[0] > 0 ? toolkit_present_size[0] : TVJAYSLH[0];
   const int height = toolkit_present_size[1] > 0 ? toolkit_present_size[1] : TVJAYSLH[1];
-  orthographic(static_cast<unsigned>(width), static_cast<unsigned>(height));
+  int x = 0, y = 0, shown_width = width, shown_height = height;
+  picture_in(width, height, &x, &y, &shown_width, &shown_height);
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  if (shown_width != width || shown_height != height) {
+    GLfloat clear[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    glViewport(0, 0, width, height);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(clear[0], clear[1], clear[2], clear[3]);
+  }
+  orthographic(static_cast<unsigned>(shown_width), static_cast<unsigned>(shown_height));
+  glViewport(x, y, shown_width, shown_height);
   glActiveTexture(GL_TEXTURE0);
   glBindTexture(GL_TEXTURE_2D, source->texture);
   glEnable(GL_TEXTURE_2D);
   // Drawing meshes leaves the current colour undefined; the copy multiplies
   // by it, so make it white to copy the layer exactly.
   glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-  quad(static_cast<float>(width), static_cast<float>(height));
+  quad(static_cast<float>(shown_width), static_cast<float>(shown_height));
   glDisable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, 0);
 }

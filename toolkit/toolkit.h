@@ -98,10 +98,13 @@
 #include <vector>
 
 // ---------------------------------------------------------------------------
-// Window layer (window.cpp): the only code in the system that talks to GLFW.
-// It offers the behaviour the film relies on: a full-screen window with the
-// given bits, a clock, swap-with-event-polling, the Escape key and TGA loading;
-// and for the viewer a resizable window with a queue of key presses.
+// Window layer (window.cpp): one interface over two back-ends, chosen once by
+// window_init (see window_gl): a window through GLFW (window_glfw.cpp, the
+// only code in the system that talks to GLFW) or, on Linux, an EGL context
+// without a window system (window_egl.cpp). It offers the behaviour the film
+// relies on: a full-screen window with the given bits, a clock,
+// swap-with-event-polling, the Escape key and TGA loading; and for the viewer
+// a resizable window with a queue of key presses.
 
 enum window_mode {
   WINDOW_FULLSCREEN = 0,  // full screen on the primary monitor
@@ -149,8 +152,6 @@ enum window_gl {
 extern window_gl toolkit_window_gl;
 // Non-zero when window_init, given this choice, goes the EGL way.
 int window_gl_uses_egl(window_gl choice);
-// Non-zero while the context window_open made is an EGL one without a window.
-int window_headless();
 // What the open context runs on: "X11", or the EGL display that gave it
 // ("EGL device 0 (/dev/dri/card0)", "EGL surfaceless", ...); "a window"
 // where EGL is not built in.
@@ -244,6 +245,12 @@ int toolkit_gl_stage(const char* stage);
 // half-float textures, using only OpenGL 1.1 calls. Returns null when it does,
 // otherwise a short reason suitable for an error line.
 const char* toolkit_missing_capability();
+// Null when every OpenGL entry point beyond 1.1 that the toolkit and the
+// film call has been loaded (by ST664M60's glewInit); otherwise the name of
+// the first one missing. This, not glewInit's answer, decides whether the
+// film can run: a GLEW built for GLX answers an EGL context with an error
+// after loading them all.
+const char* toolkit_missing_entry_point();
 
 // ---------------------------------------------------------------------------
 // System (system_posix.cpp, system_windows.cpp or system_web.cpp): the little that differs
@@ -269,8 +276,10 @@ int system_run_windowed(int (*body)());
 // standard streams and ends the process at once, without the library
 // unloading that faulted now and then under Wine after the window was gone.
 int system_end_process(int status);
-// Null when windows can be opened; otherwise why not, for an error line (on
-// POSIX: no X display named by $DISPLAY; Windows always has its desktop).
+// Null when windows can be opened; otherwise why not, in one line naming
+// what is missing (on POSIX: neither an X display named by $DISPLAY nor a
+// Wayland socket, $WAYLAND_DISPLAY or wayland-0 in $XDG_RUNTIME_DIR, or
+// $WAYLAND_DISPLAY as a path; Windows always has its desktop).
 const char* system_missing_display();
 // The most memory the process has held resident so far, in bytes, and where
 // the figure comes from (for the benchmark's report).
@@ -475,7 +484,9 @@ void orthographic(unsigned width, unsigned height);
 void quad(float width, float height);
 // A quad whose texture coordinates are positions on a far plane.
 void far_plane(uint16_t width, uint16_t height);
-// Copies the layer over the whole window (framebuffer 0).
+// Copies the layer onto the window (framebuffer 0): over all of it when the
+// framebuffer has the render size's shape (TVJAYSLH), else into the largest
+// rectangle of that shape centred in it, the rest cleared to black.
 void blit_to_back_buffer(const layer_record* source);
 // Where blit_to_back_buffer draws: the framebuffer size actually obtained.
 // Zero (the default) means TVJAYSLH.

@@ -1,4 +1,5 @@
-// window_egl.cpp: an OpenGL context with no window system, through EGL. GPU
+// window_egl.cpp: the window layer's back-end without a window system: an
+// OpenGL context through EGL, its clock, and no events or keys. GPU
 // drivers offer such contexts on the device platform (one display per GPU,
 // EGL_EXT_platform_device); Mesa also offers a surfaceless platform, which its
 // software rasteriser serves. The context draws into a pbuffer of the film's
@@ -7,22 +8,26 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "toolkit/headless.h"
 #include "toolkit/pieces.h"
+#include "toolkit/window_backend.h"
 
 namespace {
 
-struct headless_state {
+struct egl_state {
   EGLDisplay display = EGL_NO_DISPLAY;
   EGLContext context = EGL_NO_CONTEXT;
   EGLSurface surface = EGL_NO_SURFACE;
   char platform[160] = "";
+  int width = 0;  // of the pbuffer, while the context is open
+  int height = 0;
+  std::chrono::steady_clock::time_point start;  // of the clock, at init
 };
-headless_state state;
+egl_state state;
 
 bool has_word(const char* list, const char* word) {
   return toolkit_has_word(list, word);
@@ -139,9 +144,11 @@ bool try_display(EGLDisplay display, const char* name, int width, int height, in
   return false;
 }
 
-}  // namespace
-
-const char* headless_open(int width, int height, int depth_bits, bool debug) {
+// Creates the context on the first EGL display that gives one: a hardware
+// device of the device platform, then a software device, then Mesa's
+// surfaceless platform; makes it current with a pbuffer of the given size.
+// Returns null on success, otherwise why none could be made (every try).
+const char* open_context(int width, int height, int depth_bits, bool debug) {
   static std::string tried;
   tried.clear();
   const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
@@ -190,16 +197,69 @@ const char* headless_open(int width, int height, int depth_bits, bool debug) {
   return tried.c_str();
 }
 
-void headless_close() {
+void close_context() {
   release(state.display);
   state.display = EGL_NO_DISPLAY;
   state.platform[0] = '\0';
+  state.width = state.height = 0;
 }
 
-void (*headless_proc_address(const char* name))() {
-  return eglGetProcAddress(name);
+int egl_init() {
+  state.start = std::chrono::steady_clock::now();
+  return 1;
 }
 
-const char* headless_platform() {
+int egl_open(int width, int height, int depth_bits, window_mode) {
+  if (const char* problem = open_context(width, height, depth_bits, toolkit_gl_checks != 0)) {
+    std::fprintf(stderr, "%s: cannot make a %dx%d OpenGL context through EGL: %s\n",
+                 system_program_name(), width, height, problem);
+    return 0;
+  }
+  state.width = width;
+  state.height = height;
+  if (toolkit_gl_checks) toolkit_listen_to_gl_errors(eglGetProcAddress);
+  return 1;
+}
+
+double egl_time() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - state.start).count();
+}
+
+// An off-screen surface has nothing to present, no events and no keys; its
+// size is fixed.
+void egl_nothing() {}
+void egl_wait_events(double) {}
+int egl_close_requested() {
+  return 0;
+}
+void egl_set_size(int, int) {}
+
+void egl_framebuffer_size(int* width, int* height) {
+  *width = state.width;
+  *height = state.height;
+}
+
+void egl_terminate() {
+  if (state.display != EGL_NO_DISPLAY) close_context();
+}
+
+const char* egl_platform() {
   return state.platform;
 }
+
+}  // namespace
+
+const window_backend window_egl_backend = {
+    egl_init,
+    egl_open,
+    egl_time,
+    egl_nothing,
+    egl_nothing,
+    egl_wait_events,
+    egl_close_requested,
+    egl_set_size,
+    egl_framebuffer_size,
+    egl_terminate,
+    egl_terminate,
+    egl_platform,
+};
