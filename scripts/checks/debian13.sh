@@ -96,10 +96,14 @@ cp /etc/resolv.conf "$system/etc/resolv.conf"
 if [[ -f /etc/ssl/certs/ca-certificates.crt ]]; then
   mkdir -p "$system/etc/ssl" && cp /etc/ssl/certs/ca-certificates.crt "$system/etc/ssl/host-ca.crt"
 fi
+# A runtime folder, as a desktop session has: without one, Debian 13's GLFW
+# (3.4, which looks for a Wayland compositor before X) has the Wayland library
+# complain on stderr.
+install -d -m 700 "$system/run/user/0"
 echo "debian13: Debian 13 at $system, running: $command" >&2
 status=0
 timeout --kill-after=30 "$limit" chroot "$system" /usr/bin/env -i HOME=/root \
-  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin TERM="${TERM:-dumb}" CI=true \
+  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin TERM="${TERM:-dumb}" CI=true XDG_RUNTIME_DIR=/run/user/0 \
   NODE_EXTRA_CA_CERTS=/etc/ssl/host-ca.crt /bin/bash -c "set -euo pipefail; cd /src/project; $command" ||
   status=$?
 ((status != 124 && status != 137)) || fail "finish on Debian 13: stopped after $limit s"
