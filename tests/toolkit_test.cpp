@@ -2,6 +2,7 @@
 // start-up and shutdown, the Gaussian kernel and the noise programs.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -513,13 +514,8 @@ TEST(Noise, FbmWithDefaultUniformsIsOneHalfEverywhere) {
 TEST(Noise, FbmMatchesACpuEvaluationOfTheSameNoise) {
   const int size = 16;
   layer_record* target = layer(size, size);
-  const GLuint fbm = FOBIMQQB[3];
-  glUseProgram(fbm);
-  glUniform1f(glGetUniformLocation(fbm, "f"), 3.7f);
-  glUniform1f(glGetUniformLocation(fbm, "o"), 2.5f);  // three octaves
-  glUniform1f(glGetUniformLocation(fbm, "a"), 0.5f);
-  glUseProgram(0);
-  generate(target, static_cast<int>(fbm));
+  fbm_uniforms(3.7f, 2.5f, 0.5f);  // three octaves
+  generate(target, static_cast<int>(FOBIMQQB[3]));
   const std::vector<float> image = read_layer(target);
   for (int y = 0; y < size; y += 5)
     for (int x = 0; x < size; x += 3) {
@@ -533,25 +529,43 @@ TEST(Noise, FbmMatchesACpuEvaluationOfTheSameNoise) {
       for (int c = 0; c < 4; ++c)
         EXPECT_NEAR(pixel(image, size, x, y, c), expected, 3e-3) << x << "," << y;
     }
-  glUseProgram(fbm);
-  glUniform1f(glGetUniformLocation(fbm, "o"), 0.0f);
-  glUseProgram(0);
+  fbm_uniforms(0.0f, 0.0f, 0.0f);
 }
 
-// The octave count decides the loop: none for zero, a negative count or NaN
-// (every pixel 0.5), and at most 32 however large; 40 octaves draw what 32
-// do.
+// The octave count the fBm program is given: NaN and counts below 0 become 0,
+// counts above 32 become 32, the others (fractions too: 2.5 runs three
+// octaves) are kept; that number, not the one asked for, is what the
+// program's uniform holds.
+TEST(Noise, FbmOctaveCountReachesTheProgramWithinZeroTo32) {
+  for (float none : {std::nanf(""), -std::nanf(""), -3.0f, -INFINITY})
+    EXPECT_EQ(fbm_octaves(none), 0.0f) << none;
+  for (float many : {32.5f, 40.0f, FLT_MAX, INFINITY}) EXPECT_EQ(fbm_octaves(many), 32.0f) << many;
+  for (float kept : {0.0f, 0.25f, 2.5f, 31.75f, 32.0f}) EXPECT_EQ(fbm_octaves(kept), kept);
+
+  const GLuint fbm = FOBIMQQB[3];
+  const auto uniform = [&](const char* name) {
+    float value = -1.0f;
+    glGetUniformfv(fbm, glGetUniformLocation(fbm, name), &value);
+    return value;
+  };
+  fbm_uniforms(3.7f, std::nanf(""), 0.9f);
+  EXPECT_EQ(uniform("f"), 3.7f);
+  EXPECT_EQ(uniform("o"), 0.0f);
+  EXPECT_EQ(uniform("a"), 0.9f);
+  fbm_uniforms(3.7f, 1e9f, 0.9f);
+  EXPECT_EQ(uniform("o"), 32.0f);
+  fbm_uniforms(0.0f, 0.0f, 0.0f);
+}
+
+// What the program draws for those counts: none for zero, a negative count
+// or NaN (every pixel 0.5), and at most 32 however large; 40 octaves draw
+// what 32 do.
 TEST(Noise, FbmRunsNoOctaveForANanCountAndAtMost32) {
   const int size = 8;
   layer_record* target = layer(size, size);
-  const GLuint fbm = FOBIMQQB[3];
   const auto with_octaves = [&](float octaves) {
-    glUseProgram(fbm);
-    glUniform1f(glGetUniformLocation(fbm, "f"), 3.7f);
-    glUniform1f(glGetUniformLocation(fbm, "o"), octaves);
-    glUniform1f(glGetUniformLocation(fbm, "a"), 0.9f);
-    glUseProgram(0);
-    generate(target, static_cast<int>(fbm));
+    fbm_uniforms(3.7f, octaves, 0.9f);
+    generate(target, static_cast<int>(FOBIMQQB[3]));
     return read_layer(target);
   };
   for (float none : {std::nanf(""), -3.0f, 0.0f})

@@ -6,9 +6,28 @@
 // fBm: the sum over octaves k < o of r(P 2^k f) a^k, written as 0.5 + 0.5 y,
 // where P is texture coordinate set 0 and r is texture-free 3-D simplex noise
 // (a permutation polynomial modulo 289 and gradients from a 7 x 7 grid folded
-// onto an octahedron). With o = 0 (or less, or NaN) no octave runs and every
-// pixel is 0.5; at most 32 octaves run, however large o is.
+// onto an octahedron). With o = 0 no octave runs and every pixel is 0.5; at
+// most 32 octaves run. The count reaches the program through fbm_octaves,
+// which turns NaN and negative counts into 0 and larger ones into 32 on the
+// CPU, where the comparison means what it says.
+#include <cmath>
+
 #include "toolkit/pieces.h"
+#include "toolkit/toolkit.h"
+
+float fbm_octaves(float octaves) {
+  if (std::isnan(octaves) || octaves < 0.0f) return 0.0f;
+  return octaves > 32.0f ? 32.0f : octaves;
+}
+
+void fbm_uniforms(float frequency, float octaves, float gain) {
+  const GLuint fbm = FOBIMQQB[3];
+  glUseProgram(fbm);
+  glUniform1f(glGetUniformLocation(fbm, "f"), frequency);
+  glUniform1f(glGetUniformLocation(fbm, "o"), fbm_octaves(octaves));
+  glUniform1f(glGetUniformLocation(fbm, "a"), gain);
+  glUseProgram(0);
+}
 
 const char white_noise_fragment[] = R"glsl(
 void main()
@@ -73,8 +92,6 @@ void main()
   vec3 P = gl_TexCoord[0].xyz;
   float y = 0.0;
   // A constant bound, as WebGL's shading language requires; stops early.
-  // Written as "not below o" so that a NaN count, below which nothing is,
-  // runs no octave.
   for (float k = 0.0; k < 32.0; k += 1.0) {
     if (!(k < o)) break;
     y += r(P * pow(2.0, k) * f) * pow(a, k);

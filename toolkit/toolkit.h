@@ -23,13 +23,8 @@
 //   if (!window_init() || !window_open(320, 180, 32, WINDOW_HIDDEN)) return 1;
 //   ST664M60();
 //   layer_record* image = layer(320, 180);
-//   const GLuint fbm = FOBIMQQB[3];           // fBm noise: frequency, octaves, gain
-//   glUseProgram(fbm);
-//   glUniform1f(glGetUniformLocation(fbm, "f"), 4.0f);
-//   glUniform1f(glGetUniformLocation(fbm, "o"), 5.0f);
-//   glUniform1f(glGetUniformLocation(fbm, "a"), 0.5f);
-//   glUseProgram(0);
-//   generate(image, static_cast<int>(fbm));  // the noise into the layer
+//   fbm_uniforms(4.0f, 5.0f, 0.5f);  // fBm noise: frequency, octaves, gain
+//   generate(image, static_cast<int>(FOBIMQQB[3]));  // the noise into the layer
 //   blit_to_back_buffer(image);
 //   window_swap();
 //   TJOZD8F4();
@@ -403,8 +398,8 @@ extern GLuint PXDKBCRM[2];            // generator textures, 512 x 512 RGB16F
 extern GLuint HVATQD0L;               // generator framebuffer
 extern GLuint FOBIMQQB[4];            // vertical blur, horizontal blur, white noise, fBm
 // The fBm program's uniforms: f, the base frequency; o, the octave count (the
-// octaves k < o run, 32 at most whatever o is, none for o <= 0 or NaN); a,
-// the gain of each octave over the one before.
+// octaves k < o run), which fbm_uniforms keeps within 0 to 32; a, the gain
+// of each octave over the one before.
 extern const char* const Z886594B[8];  // the shader piece table
 
 // Initialises GLEW and creates the shared objects above.
@@ -510,6 +505,18 @@ int is_interval_hit(float* timestamp, float interval);
 // A normalised kernel of 2r + 1 weights, r = int(3 sigma) - 1; the caller
 // frees it. Sigma below 1/3 is raised to 1/3 (a single weight of 1).
 float* generate_gaussian_weights(float sigma);
+
+// ---------------------------------------------------------------------------
+// Noise (noise.cpp).
+
+// The octave count as the fBm program is given it: the count itself from 0
+// to 32, 0 for NaN or a count below 0 (no octave runs, every pixel is 0.5),
+// 32 for more (infinity too). The shader's own comparison with o cannot be
+// trusted with NaN: a driver's compiler may rewrite it.
+float fbm_octaves(float octaves);
+// Sets the fBm program's (FOBIMQQB[3]) uniforms: f to the frequency, o to
+// fbm_octaves(octaves), a to the gain. Leaves program 0 current.
+void fbm_uniforms(float frequency, float octaves, float gain);
 
 // ---------------------------------------------------------------------------
 // Meshes (mesh.cpp).

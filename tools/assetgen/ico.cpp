@@ -33,13 +33,14 @@ std::vector<uint8_t> bitmap_entry(const image& icon) {
       const uint8_t* p = &icon.pixels[(static_cast<size_t>(y) * icon.width + x) * 4];
       out.insert(out.end(), {p[2], p[1], p[0], p[3]});
     }
-  const int row_bytes = (icon.width + 31) / 32 * 4;
+  const size_t row_bytes = static_cast<size_t>(icon.width + 31) / 32 * 4;
   for (int y = icon.height - 1; y >= 0; --y) {
-    std::vector<uint8_t> row(static_cast<size_t>(row_bytes), 0);
+    // Set in place in the output, which grows by one zeroed row.
+    const size_t row = out.size();
+    out.resize(row + row_bytes, 0);
     for (int x = 0; x < icon.width; ++x)
       if (icon.pixels[(static_cast<size_t>(y) * icon.width + x) * 4 + 3] == 0)
-        row[static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
-    out.insert(out.end(), row.begin(), row.end());
+        out[row + static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
   }
   return out;
 }
