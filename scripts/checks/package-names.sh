@@ -11,7 +11,7 @@ release=$(. /etc/os-release 2>/dev/null && echo "${PRETTY_NAME:-}") || release="
 why=$(mktemp)
 trap 'rm -f "$why"' EXIT
 declare -A named_by
-for flag in "" --deb --windows --web --debian13 --checks; do
+for flag in "" --deb --windows --web --farm --debian13 --checks; do
   # shellcheck disable=SC2086 # no flag is no word
   if ! names=$("$root/scripts/setup.sh" --list $flag 2>"$why"); then
     echo "package-names: setup.sh $flag is refused on $release: $(tail -n 1 "$why")" >&2
