@@ -2,7 +2,7 @@
 // whole-film capture, and the farm (programs/farm/skyward-farm.py) that
 // renders the ranges on this machine's job slots, checks them, joins them,
 // resumes a stopped run and fails cleanly; then the farm tried as a careless
-// and a hostile user would (issue 27's faults 1 to 9, one test each). Runs the
+// and a hostile user would (each fault found in the bash farm, one test each). Runs the
 // programs built next to the film; the path through a real ssh host is
 // checked by scripts/checks/farm-ssh-check.sh, the Slurm farm by
 // scripts/checks/farm-slurm-check.sh.
@@ -339,7 +339,7 @@ TEST(Farm, FailingRangeEndsTheRunWithOneLine) {
 }
 
 // ---------------------------------------------------------------------------
-// The farm tried as a careless user and a hostile one would (issue 27). Each
+// The farm tried as a careless user and a hostile one would. Each
 // test is one of the faults found in the bash farm, and failed with it.
 
 namespace {
@@ -355,8 +355,7 @@ std::vector<std::string> words(const std::string& text) {
 
 // Runs the farm with the quick settings into `video`, stopping it with
 // SIGTERM once `ranges` ranges are rendered; the ranges kept.
-std::set<std::string> stopped_run(const fs::path& video, const std::string& capture,
-                                  int ranges) {
+std::set<std::string> stopped_run(const fs::path& video, const std::string& capture, int ranges) {
   const fs::path work = video.parent_path() / ".skyward-farm" / video.filename();
   const run_result run = run_farm(quick, video, capture, [&](pid_t pid, double) {
     if (ranges_in(work) >= ranges) kill(pid, SIGTERM);
@@ -382,9 +381,9 @@ TEST(FarmFaults, ResumeWithAnotherBuildRendersEveryRangeAgain) {
   // The second build: this build's asset files, the greetings changed.
   const fs::path second = out / "second-build";
   fs::create_directories(second);
-  for (const char* name : {"normal-map.tga", "spaceship.obj", "spaceship.tga",
-                           "spaceship-normal-map.tga", "orvane.obj", "kelthar.obj", "ring.obj",
-                           "greetings.obj"})
+  for (const char* name :
+       {"normal-map.tga", "spaceship.obj", "spaceship.tga", "spaceship-normal-map.tga",
+        "orvane.obj", "kelthar.obj", "ring.obj", "greetings.obj"})
     fs::copy_file(name, second / name);
   std::ofstream(second / "greetings.obj", std::ios::app) << "\n# the second build\n";
 
@@ -479,8 +478,7 @@ TEST(FarmFaults, BadOptionsAreRefusedBeforeAnythingIsRendered) {
       {"--capture 'cd /nonexistent'", "cannot run the capture command on ", 1},
   };
   for (const auto& bad : refused) {
-    const run_result run =
-        run_farm(bad.options, out / "film.mp4", capture_command(log));
+    const run_result run = run_farm(bad.options, out / "film.mp4", capture_command(log));
     EXPECT_EQ(run.status, bad.status) << bad.options << ": " << run.output;
     const std::vector<std::string> lines = lines_of(run.output);
     ASSERT_EQ(lines.size(), 1u) << bad.options << ": " << run.output;
@@ -564,9 +562,9 @@ TEST(FarmFaults, FullDiskIsReportedWithItsReason) {
   // No file may grow (ulimit -f 0; the write fails with EFBIG as a full disk
   // fails with ENOSPC), twice: the same sentence, never "another capture".
   for (int i = 0; i < 2; ++i) {
-    const run_result run = run_process(
-        {"/bin/sh", "-c", "ulimit -f 0; exec " + farm_command(quick, video)}, fs::current_path(),
-        {{"SKYWARD_FARM_CAPTURE", capture_command().c_str()}}, 120);
+    const run_result run =
+        run_process({"/bin/sh", "-c", "ulimit -f 0; exec " + farm_command(quick, video)},
+                    fs::current_path(), {{"SKYWARD_FARM_CAPTURE", capture_command().c_str()}}, 120);
     EXPECT_EQ(run.status, 1) << run.output;
     const std::vector<std::string> lines = lines_of(run.output);
     ASSERT_EQ(lines.size(), 1u) << run.output;
@@ -585,13 +583,11 @@ TEST(FarmFaults, FullDiskIsReportedWithItsReason) {
   write_script(small_ffmpeg,
                "case \" $* \" in *\" concat \"*) ulimit -f 64;; esac\ntrap '' XFSZ\n"
                "exec ffmpeg \"$@\"\n");
-  const run_result full =
-      run_farm(std::string(quick) + " --ffmpeg '" + small_ffmpeg.string() + "'", video,
-               capture_command());
+  const run_result full = run_farm(std::string(quick) + " --ffmpeg '" + small_ffmpeg.string() + "'",
+                                   video, capture_command());
   EXPECT_EQ(full.status, 1) << full.output;
   const std::string last = lines_of(full.output).back();
-  EXPECT_EQ(last.rfind("skyward-farm: cannot join the ranges into " + video.string() + ": ", 0),
-            0u)
+  EXPECT_EQ(last.rfind("skyward-farm: cannot join the ranges into " + video.string() + ": ", 0), 0u)
       << full.output;
   EXPECT_NE(last.find("File too large"), std::string::npos) << full.output;
   EXPECT_EQ(ranges_in(work), 4);
@@ -625,13 +621,14 @@ TEST(FarmFaults, AnyNameWorksThroughSsh) {
   if (!on_path("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
   const fs::path out = scratch("names");
   const fs::path ssh = out / "fake-ssh";
-  write_script(ssh, "# fake-ssh HOST COMMAND: COMMAND run by a shell, as sshd runs it\n"
-                    "shift\nexec sh -c \"$*\"\n");
+  write_script(ssh,
+               "# fake-ssh HOST COMMAND: COMMAND run by a shell, as sshd runs it\n"
+               "shift\nexec sh -c \"$*\"\n");
   const std::string name = "{1} it's \"\xc3\xbc\" $HOME `x`.mp4";
-  const run_result run = run_farm_arguments(
-      {"--size", "64x36", "--fps", "1", "--ranges", "4", "--sshlogin", "2/render-host", "--ssh",
-       ssh.string(), (out / name).string()},
-      out, capture_command());
+  const run_result run =
+      run_farm_arguments({"--size", "64x36", "--fps", "1", "--ranges", "4", "--sshlogin",
+                          "2/render-host", "--ssh", ssh.string(), (out / name).string()},
+                         out, capture_command());
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("on render-host"), std::string::npos) << run.output;
   EXPECT_EQ(names_in(out), (std::vector<std::string>{"fake-ssh", name}));
@@ -659,8 +656,10 @@ TEST(FarmFaults, ContainerFollowsTheExtension) {
   EXPECT_EQ(names_in(out), std::vector<std::string>{});
   const run_result run = run_farm(quick, out / "film.mkv", capture_command());
   ASSERT_EQ(run.status, 0) << run.output;
-  const run_result format = run_command("ffprobe -v error -show_entries format=format_name -of "
-                                        "default=nw=1:nk=1 '" + (out / "film.mkv").string() + "'");
+  const run_result format = run_command(
+      "ffprobe -v error -show_entries format=format_name -of "
+      "default=nw=1:nk=1 '" +
+      (out / "film.mkv").string() + "'");
   EXPECT_EQ(words(format.output), std::vector<std::string>{"matroska,webm"});
   EXPECT_EQ(probe(out / "film.mkv").frames, film_frames);
   fs::remove_all(out);
