@@ -830,12 +830,7 @@ class Farm:
                                               f"in {self.work})")
                         continue
                     checking[pool.submit(self.accept, r, process.farm_video, host, fingerprint)] = (r, host)
-                for future in [f for f in checking if f.done()]:
-                    r, host = checking.pop(future)
-                    why = future.result()
-                    if why is None:
-                        continue
-                    say(f"{r.name} (frames {r.label}) from {host} {why}; set aside, rendering it again")
+                for r, host, why in self.refused_ranges(checking):
                     if r.tries < o["retries"]:
                         pending.insert(0, r)
                     elif failure is None:
@@ -862,6 +857,19 @@ class Farm:
                     process.kill()
             pool.shutdown(wait=True)
             self.end_progress()
+
+    def refused_ranges(self, checking):
+        """The ranges whose checks (accept, run in the pool) have ended with a
+        reason to refuse them, each named in one line; the checks that ended
+        leave `checking`, a map of future to (range, host)."""
+        refused = []
+        for future in [f for f in checking if f.done()]:
+            r, host = checking.pop(future)
+            why = future.result()
+            if why is not None:
+                say(f"{r.name} (frames {r.label}) from {host} {why}; set aside, rendering it again")
+                refused.append((r, host, why))
+        return refused
 
     def read_log(self, path):
         try:
@@ -1284,12 +1292,7 @@ class Slurm:
                     fingerprint = next((l[len(MARK):].strip() for l in log.splitlines() if l.startswith(MARK)), "")
                     incoming = os.path.join(farm.work, "incoming", r.name)
                     checking[pool.submit(farm.accept, r, incoming, node, fingerprint)] = (r, node)
-                for future in [f for f in checking if f.done()]:
-                    r, node = checking.pop(future)
-                    why = future.result()
-                    if why is None:
-                        continue
-                    say(f"{r.name} (frames {r.label}) from {node} {why}; set aside, rendering it again")
+                for r, node, why in farm.refused_ranges(checking):
                     r.tries += 1
                     if r.tries >= self.o["retries"]:
                         self.cancel()

@@ -24,6 +24,9 @@
 #                       source, unpacked into BUILD/trixie-glfw once, with
 #                       Debian 12's decoration plugin for it (libdecor's cairo
 #                       plugin, as a desktop has one; LIBDECOR_PLUGIN_DIR)
+# It stops weston with the Xvfb helper's stop_child, which it sources.
+# shellcheck source=scripts/lib/xvfb.sh
+source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
 weston_pid=
 weston_dir=
 weston_env=()
@@ -56,10 +59,7 @@ weston_start() {
 }
 
 weston_stop() {
-  if [[ -n $weston_pid ]]; then
-    kill "$weston_pid" 2>/dev/null || true
-    wait "$weston_pid" 2>/dev/null || true
-  fi
+  stop_child "$weston_pid"
   [[ -z $weston_dir ]] || rm -rf "$weston_dir"
   weston_pid=
   weston_dir=

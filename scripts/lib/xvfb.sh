@@ -15,8 +15,8 @@
 #                      loading bar); fails if PID ends first or time runs out
 #   wait_gone PID [S]  waits up to S seconds (default 30) for the process to
 #                      end; fails if it is still running then
-xvfb_pid=
-xvfb_log=
+xvfb_pid=${xvfb_pid:-}
+xvfb_log=${xvfb_log:-}
 
 xvfb_start() {
   local size=${1:-1280x720}
@@ -46,11 +46,15 @@ xvfb_start() {
   export DISPLAY=:$number
 }
 
+# Ends a server this shell started (a pid, or nothing) and waits for it.
+stop_child() {
+  [[ -n ${1:-} ]] || return 0
+  kill "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+
 xvfb_stop() {
-  if [[ -n $xvfb_pid ]]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
+  stop_child "$xvfb_pid"
   [[ -z $xvfb_log ]] || rm -f "$xvfb_log"
   xvfb_pid=
   xvfb_log=
