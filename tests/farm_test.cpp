@@ -205,8 +205,9 @@ TEST(Farm, PngRangesAreTheWholeFilmsFrames) {
       {"--png x --frames -3", "is not a range of frames"},
       {"--png x --fps 2 --frames 200-231", "goes past the film's last frame, 230 at --fps 2"},
       {"--png x --fps 1 --frames 100-116", "goes past the film's last frame, 115 at --fps 1"},
-      {"--frames 1-2", "--frames needs --video or --png"},
-      {"--benchmark --frames 1-2", "--frames needs --video or --png"},
+      {"--frames 1-2", "--frames is for --video and --png; it cannot be used without one of them"},
+      {"--benchmark --frames 1-2",
+       "--frames is for --video and --png; it cannot be combined with --benchmark"},
   };
   for (const auto& bad : refused) {
     const run_result run = run_command("./demo-capture " + bad.options);
