@@ -18,9 +18,9 @@
 #include <cstring>
 #include <string>
 
-#include "film/effects.h"
 #include "film/options.h"
 #include "film/player.h"
+#include "film/programs.h"
 
 static const char* const program_name = "skyward";
 
