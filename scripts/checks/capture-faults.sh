@@ -19,7 +19,7 @@ build=${BUILD_DIR:-$root/build}
 capture=${CAPTURE:-$build/demo-capture}
 work=$(mktemp -d)
 full=$work/full
-trap 'umount "$full" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'umount "$full" 2>/dev/null || true; rm -rf "$work"' EXIT
 mkdir "$full"
 mount -t tmpfs -o size=256k tmpfs "$full" || { echo "needs root to mount a tmpfs"; exit 1; }
 cd "$build"

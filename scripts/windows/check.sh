@@ -33,7 +33,7 @@ fail() {
 }
 work=$(mktemp -d)
 full=$work/full
-trap 'wineserver -k 2>/dev/null || true; xvfb_stop; umount "$full" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'wineserver -k 2>/dev/null || true; xvfb_stop; umount "$full" 2>/dev/null || true; rm -rf "$work"' EXIT
 folder=$(windows_package "$dist" "$work") || exit 1
 xvfb_start 1280x720
 
