@@ -46,11 +46,17 @@ xvfb_start() {
   export DISPLAY=:$number
 }
 
-# Ends a server this shell started (a pid, or nothing) and waits for it.
+# Ends a server this shell started (a pid, or nothing) and waits until it is
+# gone, so that the next server cannot take its display number while it still
+# removes its socket (a bounded wait: 10 s at most).
 stop_child() {
   [[ -n ${1:-} ]] || return 0
   kill "$1" 2>/dev/null || true
   wait "$1" 2>/dev/null || true
+  for _ in $(seq 100); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
 }
 
 xvfb_stop() {
