@@ -114,9 +114,9 @@ if part checks; then
   render=$(range "1001-$((1000 + checks_frames))" 1920x1080 60)
   read -r decode digest < <(python3 - "$root/programs/farm/skyward-farm.py" "$work/range.mp4" <<'EOF'
 import importlib.util, sys, time
-spec = importlib.util.spec_from_file_location("farm", sys.argv[1])
-farm = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(farm)
+found = importlib.util.spec_from_file_location("farm", sys.argv[1])
+farm = importlib.util.module_from_spec(found)
+found.loader.exec_module(farm)
 start = time.monotonic()
 why, frames = farm.probe_video("ffmpeg", sys.argv[2])
 middle = time.monotonic()
