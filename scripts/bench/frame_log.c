@@ -8,17 +8,24 @@
 // clock once per bar frame, then (the loading bar over) once to start the
 // film's clock and once per film frame before drawing it: the film's time
 // of each frame follows from the log (scripts/lib/frame-log.sh).
-// With $FRAME_STEP set to a number of seconds, the clock is a stepped one
-// instead: the n-th reading (from 0) is n times the step, so that each film
-// frame shows the moment the capture tool's frame of that rate does (the
-// script moved by the same steps), whatever time the frame takes. With
-// $FRAME_STEPS as well, only that many readings are stepped; the clock then
-// runs on from the last of them at the real clock's pace.
+// With $FRAME_STEP set to a number of seconds, the film's clock is a stepped
+// one instead: the loading bar still runs on the real clock (its two seconds
+// are the bar's own, and a screen grabbed meanwhile can see it), then each
+// reading after the one that ends the bar is one step later than the one
+// before, so that each film frame shows the moment the capture tool's frame
+// of that rate does (the script moved by the same steps), whatever time the
+// frame takes. With $FRAME_STEPS as well, only that many readings after the
+// bar are stepped; the clock then runs on from the last of them at the real
+// clock's pace. With $FRAME_HOLD naming a file, every reading of the bar after
+// its first is one second past the first (the bar half grown) for as long as
+// that file exists: a script can look at the bar for as long as it needs,
+// then remove the file, and the bar ends on the real clock.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
+#include <unistd.h>
 
 static FILE* log_file(void) {
   static FILE* file;
@@ -33,26 +40,40 @@ static FILE* log_file(void) {
   return file;
 }
 
+// The player's bar lasts until a reading 2 s or more after its first one.
+static const double bar_seconds = 2.0;
+
 double glfwGetTime(void) {
   static double (*real)(void);
   if (!real) *(void**)&real = dlsym(RTLD_NEXT, "glfwGetTime");
-  static long readings, steps;  // steps 0: every reading is stepped
-  static double step, real_at_last_step;
-  static int ready;
+  static long stepped, steps;  // steps 0: every reading after the bar is stepped
+  static double step, first, last, real_at_last_step;
+  static int ready, readings, bar_over;
+  static const char* hold;
   if (!ready) {
     ready = 1;
     step = getenv("FRAME_STEP") ? atof(getenv("FRAME_STEP")) : 0.0;
     steps = getenv("FRAME_STEPS") ? atol(getenv("FRAME_STEPS")) : 0;
+    hold = getenv("FRAME_HOLD");
   }
   double seconds = 0.0;
-  if (step <= 0.0) {
+  if (!bar_over && readings > 0 && hold && access(hold, F_OK) == 0) {
+    seconds = first + 0.5 * bar_seconds;
+  } else if (step <= 0.0 || !bar_over) {
     seconds = real();
-  } else if (steps <= 0 || readings < steps) {
-    seconds = step * (double)readings++;
+    if (readings++ == 0) first = seconds;
+    if (seconds - first >= bar_seconds) bar_over = 1;
+    real_at_last_step = seconds;
+  } else if (steps <= 0 || stepped < steps) {
+    seconds = last + step;
+    stepped++;
     real_at_last_step = real();
   } else {
-    seconds = step * (double)(steps - 1) + (real() - real_at_last_step);
+    double now = real();
+    seconds = last + (now - real_at_last_step);
+    real_at_last_step = now;
   }
+  last = seconds;
   if (log_file()) fprintf(log_file(), "g %.6f\n", seconds);
   return seconds;
 }
