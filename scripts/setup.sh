@@ -25,6 +25,8 @@ esac
 
 packages=(
   build-essential cmake pkg-config
+  # A compiler cache, used where CMAKE_CXX_COMPILER_LAUNCHER names it (CI does).
+  ccache
   libglfw3-dev libglew-dev libassimp-dev libstb-dev
   libgl1-mesa-dri libglu1-mesa-dev mesa-utils libegl-dev
   mesa-vulkan-drivers glslang-tools

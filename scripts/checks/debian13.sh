@@ -11,6 +11,9 @@
 # The package is the one scripts/package.sh built on Debian 12, the older
 # release: what it depends on (the libraries' names and least versions on
 # Debian 12) Debian 13 has too, so one package serves both.
+# Where the caller builds through ccache (CMAKE_CXX_COMPILER_LAUNCHER=ccache,
+# as CI does), so does the build inside, with a cache of its own kept in
+# /var/cache/skyward/trixie/ccache (Debian 13's compiler is another one).
 # Every mount is undone and the system removed whatever happens; the run is
 # stopped after $DEBIAN13_LIMIT seconds (default 1800). Needs root.
 #   usage: scripts/checks/debian13.sh [COMMAND]   (COMMAND replaces the steps
@@ -55,6 +58,13 @@ mkdir -p "$cache/archives/partial"
 
 system=$(mktemp -d /tmp/skyward-debian13.XXXXXX)
 mounts=(proc sys dev dev/pts var/cache/apt/archives)
+inside_env=()
+if [[ ${CMAKE_CXX_COMPILER_LAUNCHER:-} == ccache ]]; then
+  mkdir -p "$cache/ccache"
+  mounts+=(var/cache/ccache)
+  inside_env=(CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_DIR=/var/cache/ccache
+    CCACHE_MAXSIZE=4G)
+fi
 cleanup() {
   # Whatever still runs inside (a test the time limit cut short) is ended,
   # process by process, then the mounts are undone, innermost first.
@@ -86,6 +96,9 @@ fi
 for mount in "${mounts[@]}"; do
   if [[ $mount == var/cache/apt/archives ]]; then
     mount --bind "$cache/archives" "$system/$mount"
+  elif [[ $mount == var/cache/ccache ]]; then
+    mkdir -p "$system/$mount"
+    mount --bind "$cache/ccache" "$system/$mount"
   else
     mount --bind "/$mount" "$system/$mount"
   fi
@@ -105,7 +118,7 @@ status=0
 run_start=$SECONDS
 timeout --kill-after=30 "$limit" chroot "$system" /usr/bin/env -i HOME=/root \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin TERM="${TERM:-dumb}" CI=true XDG_RUNTIME_DIR=/run/user/0 \
-  NODE_EXTRA_CA_CERTS=/etc/ssl/host-ca.crt /bin/bash -c "set -euo pipefail; cd /src/project; $command" ||
+  NODE_EXTRA_CA_CERTS=/etc/ssl/host-ca.crt "${inside_env[@]}" /bin/bash -c "set -euo pipefail; cd /src/project; $command" ||
   status=$?
 # Judged by the clock too: what the time limit ends may report another status.
 if ((status == 124 || status == 137 || (status != 0 && SECONDS - run_start >= limit))); then
