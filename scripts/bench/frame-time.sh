@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The players' frame time on X11 against Wayland, on this machine: plays
-# demo720 to its end once on a private Xvfb screen (the installed GLFW, X11)
-# and once on weston's headless compositor (GLFW 3.3's Wayland build; see
-# scripts/lib/weston.sh), each at 1280 x 720, with the frame log preloaded
+# demo720 to its end once on a private Xvfb screen (the installed GLFW, X11),
+# once on weston's headless compositor (GLFW 3.3's Wayland build; see
+# scripts/lib/weston.sh) and once on weston's X11 back-end inside Xvfb
+# (Debian 13's GLFW 3.4, which takes Wayland there; left out with
+# WAYLAND_CHECK_GLFW34=0), each at 1280 x 720, with the frame log preloaded
 # (frame_log.c, scripts/lib/frame-log.sh), and prints for each the film
 # frames presented, the seconds they took and the milliseconds a frame. The
 # players print nothing themselves.
@@ -42,3 +44,12 @@ unset DISPLAY
 weston_start 1280x720
 play "Wayland (weston, GLFW 3.3)" "${weston_env[@]}" LD_LIBRARY_PATH="$glfw"
 weston_stop
+if [[ ${WAYLAND_CHECK_GLFW34:-1} != 0 ]]; then
+  glfw=$(trixie_glfw "$build")
+  xvfb_start 1280x720
+  weston_start 1280x720 x11
+  play "Wayland (weston on X11, GLFW 3.4)" "${weston_env[@]}" LD_LIBRARY_PATH="$glfw" \
+    LIBDECOR_PLUGIN_DIR="$glfw/libdecor/plugins-1"
+  weston_stop
+  xvfb_stop
+fi
