@@ -33,7 +33,7 @@ play() {
   fi
   local frames seconds milliseconds
   read -r frames seconds milliseconds < <(frame_time "$work/frames.log")
-  printf '%-30s %5d film frames in %6.1f s: %7.1f ms a frame\n' "$name" "$frames" "$seconds" \
+  printf '%-34s %5d film frames in %6.1f s: %7.1f ms a frame\n' "$name" "$frames" "$seconds" \
     "$milliseconds"
 }
 
